@@ -1,0 +1,123 @@
+#pragma once
+// Process-wide state shared by the window, the headless front end and the workers,
+// the time-out tables, the string and numeric constants and the message table.
+//
+// Threads: the window (or headless front end) writes the file variables and then
+// sets a request flag (pedir_estado, grabar_firmware) with release order; the worker
+// reads the flag with acquire order and only then the variables, and clears the flag
+// when done. Flags and counters are atomics; texts written by both sides are
+// TextoCompartido. File variables hold the path of the file they name.
+
+#include "common/global_com.h"
+#include "common/texto_compartido.h"
+
+#include <array>
+#include <atomic>
+#include <string>
+
+class Tinterface_enlace;
+class Tmgrupo_superv;
+
+// ---- time-out tables, indexed by the message's protocol (0 = framed protocol)
+constexpr int MAX_PROTOCOLOS = 1;
+constexpr int TIMEOUT_ENV_TRAMA_TORVEX = 30; // send: polls of 50 ms while the transmitter is busy
+constexpr int TIMEOUT_RECV_TRAMA_TORVEX = 40; // receive: 40 idle polls of 50 ms, about 2 s of silence
+extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_tx;
+extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_rx;
+
+// ---- ports and workers, one slot per port index (0 = COM1 .. 3 = COM4; slot 4 stays empty)
+constexpr int MAX_PUERTOS = 4;
+extern std::array<std::atomic<Tinterface_enlace*>, MAX_PUERTOS + 1> puertos;
+extern std::array<std::atomic<Tmgrupo_superv*>, MAX_PUERTOS + 1> grupos_supev;
+extern std::atomic<int> puerto_seleccionado;
+
+// ---- files (paths)
+extern TextoCompartido fichero_origen;
+extern TextoCompartido fichero_banco1;
+extern TextoCompartido fichero_banco2;
+extern TextoCompartido fichero_banco3;
+extern TextoCompartido fichero_ARM1, fichero_ARM2, fichero_I2C1, fichero_I2C2, fichero_CLASSA1,
+    fichero_CLASSA2;
+
+// ---- the firmware chosen
+extern TextoCompartido tipo_fichero;
+extern TextoCompartido id_str;
+extern TextoCompartido crc1_str;
+extern TextoCompartido crc2_str;
+extern TextoCompartido modo_fichero_str;
+extern std::atomic<int> cont_bytes_parcial;
+extern std::atomic<int> size_tele;
+extern TextoCompartido id_str_ARM, id_str_I2C, id_str_CLASSA;
+extern TextoCompartido tipo_vtr;
+extern TextoCompartido tipo_sw;
+extern TextoCompartido vtr_I2C_version, vtr_CLASSA_version, vtr_ARM_version;
+extern std::atomic<int> size_tele_I2C, size_tele_CLASSA, size_tele_ARM;
+
+// ---- requests
+extern std::atomic<bool> pedir_estado;    // status refresh, set by the window
+extern std::atomic<bool> grabar_firmware; // load request, set by the Load command
+
+// ---- language of the message table: 0 French, 1 Spanish, 2 English, 3 Italian
+extern std::atomic<int> idioma_actual_texto;
+
+// ---- string constants
+inline const std::string TIPO_VTR_NONE = "NONE";
+inline const std::string TIPO_VTR_XA = "VTR_XA";
+inline const std::string TIPO_VTR_ARM = "VTR_ARM";
+inline const std::string TIPO_FIRM_VTR_NONE = "NONE";
+inline const std::string TIPO_FIRM_VTR_JOINT = "JOINT";
+inline const std::string TIPO_FIRM_VTR_XAI2C = "FIRM_XA_I2C";
+inline const std::string TIPO_FIRM_VTR_XACLASSA = "FIRM_XA_CLASSA";
+inline const std::string TIPO_FICHERO_VTR_XA = "VTR_XA_FIRMWARE";
+inline const std::string TIPO_FICHERO_VTR_ARM = "VTR_ARM_FIRM";
+inline const std::string TIPO_FICHERO_MOD = "MOD_FIRMWARE";
+inline const std::string ID_FICHERO_BANCO1 = "FIRMB1.HEX";
+inline const std::string ID_FICHERO_BANCO2 = "FIRMB2.HEX";
+inline const std::string ID_FICHERO_ARM1 = "FIRMARM1.HEX";
+inline const std::string ID_FICHERO_ARM2 = "FIRMARM2.HEX";
+inline const std::string ID_FICHERO_I2C1 = "FIRMI2C1.HEX";
+inline const std::string ID_FICHERO_I2C2 = "FIRMI2C2.HEX";
+inline const std::string ID_FICHERO_CLASSA1 = "FIRMCLASSA1.HEX";
+inline const std::string ID_FICHERO_CLASSA2 = "FIRMCLASSA2.HEX";
+inline const std::string REG_FIN = ":00000001FF"; // Intel HEX end-of-file record
+
+// ---- numeric constants
+constexpr int MODO_ANOT_TX = 0;
+constexpr int MODO_ANOT_RX = 1;
+constexpr int MODO_ANOT_ERROR_CHECKSUM = 2;
+constexpr int MODO_ANOT_ERROR_TIMEOUT = 3;
+constexpr int TIMEOUT_BORRADO = 160;  // XA block erase: 160 idle polls, about 8 s
+constexpr int TIMEOUT_WR_LINEA = 160; // XA record write: about 8 s
+constexpr int TIEMPO_RESET = 1500;    // ms a reset holds the line
+constexpr int TIEMPO_DTR = 100;       // ms, half period of a programming-mode pulse
+constexpr uint8_t TRANSFERENCIA_FIRMWARE = 8;
+constexpr uint8_t SUBCOMANDO_ID_GRABACION = 0x00;
+constexpr uint8_t SUBCOMANDO_MODO_GRABACION = 0x01;
+constexpr uint8_t SUBCOMANDO_INICIO_TRANSFERENCIA = 0x80;
+constexpr uint8_t SUBCOMANDO_PAQUETE_TRANSFERENCIA = 0x81;
+constexpr uint8_t SUBCOMANDO_FIN_TRANSFERENCIA = 0x82;
+constexpr uint8_t SUBCOMANDO_PET_TRANSFERENCIA = 0x83;
+constexpr int ESPERA_NORMAL = 0;  // ms between send and receive: identification, start, end
+constexpr int ESPERA_GRABAR = 10; // ms between send and receive: every packet
+
+// ---- message table: 4 languages x 28 entries, UTF-8
+constexpr int NUM_MENSAJES = 28;
+constexpr int NUM_IDIOMAS = 4;
+extern const std::array<const char*, NUM_IDIOMAS * NUM_MENSAJES> tabla_errores_idioma;
+
+// Entry n (0..27) in the current language; an entry outside the table gives "".
+std::string texto_mensaje(int n);
+// Entry n in a given language (0..3).
+std::string texto_mensaje(int idioma, int n);
+
+// Language index for a primary language identifier (0x0C French, 0x0A Spanish,
+// 0x09 English, 0x10 Italian); -1 for any other, which leaves the language unchanged.
+int idioma_para_lenguaje(int primary_language_id);
+// Chooses idioma_actual_texto from the user-default locale. Returns the language
+// index chosen, or -1 when the locale's language is none of the four (French kept).
+int elegir_idioma_del_sistema();
+// Same from a two-letter code ("fr", "es", "en", "it"); -1 for any other.
+int idioma_para_codigo(const std::string& code);
+
+// Puts every shared variable back to its start value (window creation, tests).
+void reiniciar_estado_global();

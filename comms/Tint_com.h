@@ -1,0 +1,90 @@
+#pragma once
+// The physical level of one serial port: open with a line format, send a block of
+// bytes while the transmitter is ready, receive one frame of the framed protocol
+// (start byte, header, length, data, checksum, doubled start bytes removed), wait
+// for an expected text, switch DTR and change the line format of an open port.
+//
+// Time-outs count idle polls: a poll that finds nothing waits up to 50 ms for the
+// next byte, so a time-out T is T periods of 50 ms of silence; any byte restarts
+// the count and is taken at once.
+
+#include "common/global_com.h"
+#include "comms/supercom.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QThread;
+
+// Longest wait for the transmitter to drain before a format change: a port that
+// never drains must not hang the worker.
+constexpr Tiempo MAX_ESPERA_VACIADO = ms(3000);
+// One idle poll of the receive and send loops.
+constexpr Tiempo PERIODO_SONDEO = ms(50);
+
+class Tinterface_com {
+public:
+    Tinterface_com(); // crear_interface
+    virtual ~Tinterface_com(); // cerrar_interface
+    Tinterface_com(const Tinterface_com&) = delete;
+    Tinterface_com& operator=(const Tinterface_com&) = delete;
+
+    int32_t abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32_t abaud, uint8_t adatos,
+                            uint8_t astop, char aparidad, uint8_t aflow, uint8_t afifo,
+                            int32_t size_in, int32_t size_out, int32_t ajuste_rs);
+    void reset_interface();
+    int enviar_trama_nfisico(int32_t enbytes, int32_t timeout, const Tbuff& txtrama);
+    int recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, int32_t timeout,
+                              Tbuff& txtrama, int32_t protocolo);
+    int recibir_datos_nfisico(int32_t timeout, const std::string& buffer_datos);
+    void DTROff(); // asserts DTR (the library's ComDTROn)
+    void DTROn();  // clears DTR (the library's ComDTROff)
+    // Returns false when the transmitter did not drain within MAX_ESPERA_VACIADO
+    // (the format is changed all the same).
+    bool cambia_conf(int32_t abaud, uint8_t adatos, uint8_t astop, char aparidad, uint8_t aflow);
+
+    // Hands the port to the thread that uses it from now on (see TMyCOM::ComHandOver).
+    void ceder_a_hilo(QThread* thread);
+    std::string nombre() const;
+
+    // properties
+    uint8_t com() const { return fcom; }
+    uint8_t tipo() const { return ftipo; }
+    uint8_t protocolo() const { return fprotocolo; }
+    bool abierto() const { return fabierto; }
+    int32_t baud() const { return fbaud; }
+    uint8_t bdatos() const { return fbdatos; }
+    uint8_t bstop() const { return fbstop; }
+    char paridad() const { return fparidad; }
+    uint8_t flow() const { return fflow; }
+    int32_t size_in() const { return fsize_in; }
+    int32_t size_out() const { return fsize_out; }
+    uint8_t fifo() const { return ffifo; }
+    bool error_open() const { return ferror_open; }
+    void set_error_open(bool v) { ferror_open = v; }
+    int32_t ajuste_rs485() const { return fajuste_rs485; }
+
+protected:
+    int transmitir_trama(int32_t anbytes, int32_t timeout);
+    int recibir_trama(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, int32_t timeout,
+                      int32_t protocolo);
+
+    uint8_t fcom = 0;
+    uint8_t ftipo = MODO_RS232;
+    uint8_t fprotocolo = PROTOCOLO_TORVEX;
+    bool fabierto = false;
+    int32_t fbaud = 9600;
+    uint8_t fbdatos = 8;
+    uint8_t fbstop = 1;
+    char fparidad = 'N';
+    uint8_t fflow = 0;
+    int32_t fsize_in = 15000;
+    int32_t fsize_out = 15000;
+    uint8_t ffifo = THRESHOLD08;
+    int32_t fajuste_rs485 = AJUSTE_RS485_DEF;
+    bool ferror_open = false;
+    std::array<int32_t, MAX_BUF_TRAMA + 1> trama{};
+    std::unique_ptr<TMyCOM> puerto;
+};

@@ -1,0 +1,223 @@
+#include "comms/puerto_qt.h"
+
+#include <QSerialPort>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace {
+int to_ms(Tiempo t) {
+    const long long v = (t.count() + 999) / 1000;
+    return static_cast<int>(std::clamp<long long>(v, 0, 1 << 30));
+}
+} // namespace
+
+PuertoQt::PuertoQt(std::string name) : name_(std::move(name)) {}
+
+PuertoQt::~PuertoQt() { ComReset(); }
+
+void PuertoQt::noteError() {
+    if (!port_)
+        return;
+    switch (port_->error()) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::DeviceNotFoundError:
+        failed_ = true; // unplugged or gone
+        break;
+    case QSerialPort::NoError:
+        break;
+    default:
+        // Time-outs of the polling waits and what a pseudo-terminal cannot do (DTR,
+        // parity) are not failures of the port.
+        port_->clearError();
+        break;
+    }
+}
+
+void PuertoQt::ComInit(uint8_t) {
+    port_ = std::make_unique<QSerialPort>();
+    port_->setPortName(QString::fromStdString(name_));
+    failed_ = false;
+    // QSerialPort takes the port exclusively (lock file and TIOCEXCL): a port that
+    // another program holds is refused here.
+    result_ = port_->open(QIODevice::ReadWrite) ? scOk : scError;
+    if (result_ != scOk)
+        port_->clearError();
+}
+
+void PuertoQt::ComSetState(int32_t NewBaud, uint8_t NewDataBits, uint8_t NewStopBits,
+                           char NewParity, uint8_t NewFlow) {
+    if (!port_ || !port_->isOpen())
+        return;
+    port_->setBaudRate(NewBaud);
+    port_->setDataBits(static_cast<QSerialPort::DataBits>(NewDataBits));
+    port_->setStopBits(NewStopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    switch (NewParity) {
+    case 'E':
+        port_->setParity(QSerialPort::EvenParity);
+        break;
+    case 'O':
+        port_->setParity(QSerialPort::OddParity);
+        break;
+    default:
+        port_->setParity(QSerialPort::NoParity);
+        break;
+    }
+    port_->setFlowControl(NewFlow == 0 ? QSerialPort::NoFlowControl
+                                       : QSerialPort::HardwareControl);
+    noteError();
+}
+
+void PuertoQt::ComSetBufSize(int32_t RxBufferSize, int32_t TxBufferSize) {
+    if (!port_)
+        return;
+    port_->setReadBufferSize(std::max<int32_t>(RxBufferSize, 0));
+    txLimit_ = std::max<int32_t>(TxBufferSize, 1);
+}
+
+void PuertoQt::ComRTSOff() {
+    if (port_ && port_->isOpen()) {
+        port_->setRequestToSend(false);
+        noteError();
+    }
+}
+
+bool PuertoQt::ComValid() { return port_ && port_->isOpen() && !failed_; }
+
+void PuertoQt::ComReset() {
+    if (port_) {
+        if (port_->isOpen())
+            port_->close();
+        port_.reset();
+    }
+}
+
+void PuertoQt::ComBufClear(uint8_t BufDir) {
+    if (!port_ || !port_->isOpen())
+        return;
+    if (BufDir == Dir_Inc) {
+        port_->waitForReadyRead(0); // take in what the driver holds, then drop it
+        port_->clear(QSerialPort::Input);
+    } else {
+        port_->clear(QSerialPort::Output);
+    }
+    noteError();
+}
+
+uint8_t PuertoQt::RS_LineState() {
+    if (!port_ || !port_->isOpen() || failed_)
+        return 0;
+    return port_->bytesToWrite() < txLimit_ ? TX_READY : 0;
+}
+
+bool PuertoQt::ComWrite(uint8_t SCh) {
+    if (!port_ || !port_->isOpen() || failed_)
+        return false;
+    const char c = static_cast<char>(SCh);
+    const bool ok = port_->write(&c, 1) == 1;
+    port_->flush(); // hand it to the driver now; there is no event loop to do it
+    noteError();
+    return ok;
+}
+
+bool PuertoQt::ComRead(uint8_t& RCh) {
+    if (!port_ || !port_->isOpen() || failed_)
+        return false;
+    if (port_->bytesAvailable() == 0) {
+        port_->waitForReadyRead(0);
+        noteError();
+    }
+    char c = 0;
+    if (!port_->getChar(&c))
+        return false;
+    RCh = static_cast<uint8_t>(c);
+    return true;
+}
+
+void PuertoQt::ComDTROn() {
+    if (port_ && port_->isOpen()) {
+        port_->setDataTerminalReady(true);
+        noteError();
+    }
+}
+
+void PuertoQt::ComDTROff() {
+    if (port_ && port_->isOpen()) {
+        port_->setDataTerminalReady(false);
+        noteError();
+    }
+}
+
+bool PuertoQt::ComWaitRx(Tiempo max) {
+    if (!port_ || !port_->isOpen() || failed_) {
+        reloj().sleepFor(max);
+        return false;
+    }
+    if (port_->bytesAvailable() > 0)
+        return true;
+    const bool got = port_->waitForReadyRead(to_ms(max));
+    noteError();
+    return got || port_->bytesAvailable() > 0;
+}
+
+bool PuertoQt::ComWaitTxReady(Tiempo max) {
+    if (!port_ || !port_->isOpen() || failed_) {
+        reloj().sleepFor(max);
+        return false;
+    }
+    if (port_->bytesToWrite() < txLimit_)
+        return true;
+    port_->waitForBytesWritten(to_ms(max));
+    noteError();
+    return port_->bytesToWrite() < txLimit_;
+}
+
+bool PuertoQt::ComDrain(Tiempo max) {
+    if (!port_ || !port_->isOpen() || failed_)
+        return false;
+    const Tiempo deadline = reloj().now() + max;
+    // First Qt's own buffer into the driver...
+    while (port_->bytesToWrite() > 0 && reloj().now() < deadline) {
+        port_->waitForBytesWritten(to_ms(deadline - reloj().now()));
+        noteError();
+        if (failed_)
+            return false;
+    }
+    if (port_->bytesToWrite() > 0)
+        return false;
+#ifdef _WIN32
+    // ...then until the driver has sent everything.
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(port_->handle())) != 0;
+#else
+    // ...then until the driver's output queue is empty, and tcdrain for the last
+    // character in the UART. The queue is watched first so that a line that never
+    // drains (flow control held off) cannot block the worker beyond the bound.
+    const int fd = static_cast<int>(port_->handle());
+    for (;;) {
+        int pending = 0;
+        if (::ioctl(fd, TIOCOUTQ, &pending) != 0 || pending <= 0)
+            break;
+        if (reloj().now() >= deadline)
+            return false;
+        reloj().sleepFor(ms(1));
+    }
+    ::tcdrain(fd);
+    return true;
+#endif
+}
+
+bool PuertoQt::ComFailed() const { return failed_; }
+
+void PuertoQt::ComHandOver(QThread* thread) {
+    if (port_ && thread && port_->thread() != thread)
+        port_->moveToThread(thread);
+}

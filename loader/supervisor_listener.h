@@ -1,0 +1,22 @@
+#pragma once
+// How a port's worker reports to its front end (the window, the headless loader or
+// a test). Every call is synchronised: the front end carries out the change on its
+// own thread and returns only when it is done, so the worker waits for it.
+
+#include <cstdint>
+#include <string>
+
+class SupervisorListener {
+public:
+    virtual ~SupervisorListener() = default;
+    virtual void setStatusText(const std::string& text) = 0;      // domensaje, docrc
+    virtual void setLoadEnabled(bool enabled) = 0;                // dostart
+    virtual void setVersionText(const std::string& version) = 0;  // dodatos
+    virtual void setProgress(int percent) = 0;                    // doprogreso
+    virtual void setVersionToLoad(const std::string& version) = 0; // version-to-load label
+    // End of a load, first on the status line: entry is 10, 11 or 20 of the
+    // message table and text its text in the current language.
+    virtual void showResult(int entry, const std::string& text) = 0;
+    // End of a load, last: progress to 0 % and hidden, Load enabled.
+    virtual void finishLoad() = 0;
+};

@@ -1,0 +1,141 @@
+#pragma once
+// The worker of one serial port: a thread that, while monitoring, serves the status
+// refresh and the firmware load that the front end requests through the shared
+// flags, and the procedures that drive the unit (DTR sequences, detection, the XA
+// loader, the ARM bootloader, the framed transfers). One source per concern:
+//   tmgrupo_superv.cpp  thread body, status refresh, load sequence, callbacks
+//   deteccion.cpp       DTR sequences, line exchange, detection
+//   traza.cpp           trace lines
+//   grabacion_xa.cpp    XA in-system programming
+//   transferencia.cpp   framed request/reply and firmware transfers
+//   grabacion_arm.cpp   ARM programming through its UART bootloader
+
+#include "comms/Tcola.h"
+#include "comms/Tmensaje_int.h"
+#include "loader/supervisor_listener.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class QThread;
+class Tinterface_enlace;
+
+// An unnamed event with pulse semantics: a pulse wakes the threads waiting on it
+// and leaves it unsignalled. A waiter takes a ticket before it checks the state it
+// sleeps on, so a pulse given between that check and the wait is not lost.
+class Tevento {
+public:
+    uint64_t ticket() const;
+    void pulse();
+    // Waits for a pulse after ticket t; false on time-out (timeout < 0: no time-out).
+    bool wait(uint64_t t, std::chrono::milliseconds timeout);
+
+private:
+    mutable std::mutex m_;
+    std::condition_variable cv_;
+    uint64_t generation_ = 0;
+};
+
+class Tmgrupo_superv {
+public:
+    Tmgrupo_superv();  // Create: the thread starts idle
+    ~Tmgrupo_superv(); // Destroy: stops the thread and waits for it to leave Execute
+    Tmgrupo_superv(const Tmgrupo_superv&) = delete;
+    Tmgrupo_superv& operator=(const Tmgrupo_superv&) = delete;
+
+    void Start(); // wakes an idle thread (after fmon was set)
+    void Stop();  // ends the thread after the request in progress
+    // The thread the port's serial object must be handed to.
+    QThread* hilo() const;
+    bool en_ejecucion() const; // the thread has not left Execute yet
+
+    void setListener(SupervisorListener* l) { fventana.store(l, std::memory_order_release); }
+
+    // ---- fields shared with the front end
+    std::atomic<bool> fmon{false};
+    std::atomic<bool> fcerrar_int{false};
+    std::atomic<uint8_t> fpcom{0};
+    Tcola_mensaje traza_log;
+
+    // ---- worker-thread state
+    bool fabierta = true;
+    std::atomic<bool> ffin_tarea{false};
+    bool ferror_com = false;
+    int32_t fprogreso = 0;
+    std::string fcarga;
+    uint32_t fcrc = 0;
+    std::string fversion;
+    bool fstart = false;
+    bool error_max_ficheros = false;
+    std::unique_ptr<Tmensaje> mensaje_tx;
+    std::unique_ptr<Tmensaje> mensaje_rx;
+
+    // ---- thread body and requests
+    void Execute();
+    void refrescar_estado(); // status refresh S1..S7
+    void cargar_firmware();  // load L1..L6
+    static std::string texto_version(int major, int minor);
+    void retardo_msec(int32_t t_msec);
+
+    // ---- callbacks to the front end (synchronised)
+    void domensaje();
+    void dostart();
+    void dodatos();
+    void doprogreso();
+    void docrc();
+    void doresultado();
+    void doversion_acargar(const std::string& texto);
+
+    // ---- DTR sequences, line exchange, detection
+    void genera_reset();
+    void genera_reset_final();
+    void genera_modo_programacion();
+    void genera_reset_inicial();
+    int enviar_linea_eco_datos(uint8_t puerto, const std::string& linea, const std::string& ack,
+                               int32_t max_intentos);
+    void detectar_VTR_hw();
+
+    // ---- trace
+    std::string anota_mensaje(int32_t puerto, const Tmensaje& mensaje_wr, int32_t nbytes,
+                              int32_t modo, int32_t error);
+
+    // ---- XA in-system programming
+    bool grabar_micro();
+    int recibir_linea_datos(uint8_t puerto, const std::string& datos_rx, int32_t retardo_rx,
+                            int32_t max_intentos);
+
+    // ---- framed exchanges and transfers
+    int enviar_mensaje(Tmensaje& mensajeTx, Tmensaje& mensajeRx, int32_t max_intentos,
+                       int32_t tiempo_espera);
+    bool grabar_flash_intelhex(const std::string& id);
+    bool grabar_flash_bin(const std::string& id);
+
+    // ---- ARM programming through its UART bootloader
+    bool grabar_micro_STM();
+    void boot_sqn_STM();
+    void HW_reset_STM();
+    bool Init_COM_STM();
+    bool WPUN_STM(int32_t puerto);
+    bool ER_STM(int32_t puerto);
+    bool WM_STM(int32_t puerto);
+    int enviar_char_STM(int32_t puerto, const std::string& linea, const std::string& ack,
+                        int32_t max_intentos);
+
+    // The link object of this worker's port (nullptr when the port is closed).
+    Tinterface_enlace* enlace() const;
+    // The link object of the selected port (the line-format changes act on it).
+    Tinterface_enlace* enlace_seleccionado() const;
+
+private:
+    class Hilo;
+    std::atomic<SupervisorListener*> fventana{nullptr};
+    Tevento fstopsuperv_event;
+    Tevento farranquesuperv_event;
+    std::unique_ptr<Hilo> fhilo;
+    std::atomic<bool> fen_ejecucion{false};
+};

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what the loader needs to build and test on Debian/Ubuntu.
+set -euo pipefail
+pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev ccache)
+missing=()
+for p in "${pkgs[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
