@@ -160,7 +160,9 @@ std::string texto_mensaje(int idioma, int n) {
     return tabla_errores_idioma[static_cast<size_t>(idioma * NUM_MENSAJES + n)];
 }
 
-std::string texto_mensaje(int n) { return texto_mensaje(idioma_actual_texto.load(), n); }
+std::string texto_mensaje(int n) {
+    return texto_mensaje(idioma_actual_texto.load(), n);
+}
 
 int idioma_para_lenguaje(int primary_language_id) {
     switch (primary_language_id) {
@@ -221,11 +223,12 @@ void reiniciar_estado_global() {
         g = nullptr;
     puerto_seleccionado = 0;
     for (TextoCompartido* t :
-         {&fichero_origen, &fichero_banco1, &fichero_banco2, &fichero_banco3, &fichero_ARM1,
-          &fichero_ARM2, &fichero_I2C1, &fichero_I2C2, &fichero_CLASSA1, &fichero_CLASSA2,
-          &tipo_fichero, &id_str, &crc1_str, &crc2_str, &modo_fichero_str, &id_str_ARM,
-          &id_str_I2C, &id_str_CLASSA, &tipo_vtr, &tipo_sw, &vtr_I2C_version,
-          &vtr_CLASSA_version, &vtr_ARM_version})
+         {&fichero_origen,  &fichero_banco1,     &fichero_banco2,   &fichero_banco3,
+          &fichero_ARM1,    &fichero_ARM2,       &fichero_I2C1,     &fichero_I2C2,
+          &fichero_CLASSA1, &fichero_CLASSA2,    &tipo_fichero,     &id_str,
+          &crc1_str,        &crc2_str,           &modo_fichero_str, &id_str_ARM,
+          &id_str_I2C,      &id_str_CLASSA,      &tipo_vtr,         &tipo_sw,
+          &vtr_I2C_version, &vtr_CLASSA_version, &vtr_ARM_version})
         t->set({});
     cont_bytes_parcial = 0;
     size_tele = 0;

@@ -21,7 +21,8 @@ class Tmgrupo_superv;
 // ---- time-out tables, indexed by the message's protocol (0 = framed protocol)
 constexpr int MAX_PROTOCOLOS = 1;
 constexpr int TIMEOUT_ENV_TRAMA_TORVEX = 30; // send: polls of 50 ms while the transmitter is busy
-constexpr int TIMEOUT_RECV_TRAMA_TORVEX = 40; // receive: 40 idle polls of 50 ms, about 2 s of silence
+constexpr int TIMEOUT_RECV_TRAMA_TORVEX =
+    40; // receive: 40 idle polls of 50 ms, about 2 s of silence
 extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_tx;
 extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_rx;
 

@@ -4,8 +4,7 @@
 #include <thread>
 
 Tiempo RealClock::now() const {
-    return std::chrono::duration_cast<Tiempo>(
-        std::chrono::steady_clock::now().time_since_epoch());
+    return std::chrono::duration_cast<Tiempo>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
 void RealClock::sleepUntil(Tiempo deadline) {
@@ -24,4 +23,6 @@ TimeSource& reloj() {
     return t ? *t : g_real;
 }
 
-void fijar_reloj(TimeSource* t) { g_actual.store(t, std::memory_order_release); }
+void fijar_reloj(TimeSource* t) {
+    g_actual.store(t, std::memory_order_release);
+}

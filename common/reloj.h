@@ -47,4 +47,6 @@ public:
 };
 
 // Milliseconds as a Tiempo.
-constexpr Tiempo ms(long long v) { return std::chrono::milliseconds(v); }
+constexpr Tiempo ms(long long v) {
+    return std::chrono::milliseconds(v);
+}

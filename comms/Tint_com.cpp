@@ -11,9 +11,9 @@ Tinterface_com::~Tinterface_com() {
 }
 
 int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32_t abaud,
-                                        uint8_t adatos, uint8_t astop, char aparidad,
-                                        uint8_t aflow, uint8_t afifo, int32_t size_in,
-                                        int32_t size_out, int32_t ajuste_rs) {
+                                        uint8_t adatos, uint8_t astop, char aparidad, uint8_t aflow,
+                                        uint8_t afifo, int32_t size_in, int32_t size_out,
+                                        int32_t ajuste_rs) {
     if (fabierto && puerto)
         puerto->ComReset();
     fabierto = false;
@@ -246,4 +246,6 @@ void Tinterface_com::ceder_a_hilo(QThread* thread) {
         puerto->ComHandOver(thread);
 }
 
-std::string Tinterface_com::nombre() const { return puerto ? puerto->ComName() : std::string(); }
+std::string Tinterface_com::nombre() const {
+    return puerto ? puerto->ComName() : std::string();
+}

@@ -26,7 +26,7 @@ constexpr Tiempo PERIODO_SONDEO = ms(50);
 
 class Tinterface_com {
 public:
-    Tinterface_com(); // crear_interface
+    Tinterface_com();          // crear_interface
     virtual ~Tinterface_com(); // cerrar_interface
     Tinterface_com(const Tinterface_com&) = delete;
     Tinterface_com& operator=(const Tinterface_com&) = delete;

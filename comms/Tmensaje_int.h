@@ -17,10 +17,10 @@ public:
     uint8_t fnsecuencia = 0;    // low 3 bits travel in the frame
     int32_t fnbytes = 0;        // payload length
     uint8_t fproto = PROTOCOLO_TORVEX;
-    std::string ftraza;         // trace line
+    std::string ftraza; // trace line
     int32_t fcontrol_errores = CONTROL_CHECKSUM;
     int32_t fsubprotocolo = 0;
     int32_t fnbytes_cab = 0;
-    Tbuff trama_nenlace;        // payload
-    Tbuff trama_nfisico;        // wire bytes; after a receive: count in [0], frame from [1]
+    Tbuff trama_nenlace; // payload
+    Tbuff trama_nfisico; // wire bytes; after a receive: count in [0], frame from [1]
 };

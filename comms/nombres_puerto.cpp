@@ -11,7 +11,9 @@ std::mutex g_m;
 std::array<std::string, MAX_PUERTOS + 1> g_nombres;
 std::array<std::shared_ptr<SimUnit>, MAX_PUERTOS + 1> g_unidades;
 
-bool indice_valido(int idx) { return idx >= 0 && idx <= MAX_PUERTOS; }
+bool indice_valido(int idx) {
+    return idx >= 0 && idx <= MAX_PUERTOS;
+}
 } // namespace
 
 std::string nombre_puerto_sistema(int idx) {
@@ -51,4 +53,6 @@ std::shared_ptr<SimUnit> unidad_simulada(int idx) {
     return indice_valido(idx) ? g_unidades[static_cast<size_t>(idx)] : nullptr;
 }
 
-bool es_puerto_simulado(const std::string& name) { return name.rfind("sim:", 0) == 0; }
+bool es_puerto_simulado(const std::string& name) {
+    return name.rfind("sim:", 0) == 0;
+}

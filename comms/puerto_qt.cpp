@@ -23,7 +23,9 @@ int to_ms(Tiempo t) {
 
 PuertoQt::PuertoQt(std::string name) : name_(std::move(name)) {}
 
-PuertoQt::~PuertoQt() { ComReset(); }
+PuertoQt::~PuertoQt() {
+    ComReset();
+}
 
 void PuertoQt::noteError() {
     if (!port_)
@@ -72,8 +74,7 @@ void PuertoQt::ComSetState(int32_t NewBaud, uint8_t NewDataBits, uint8_t NewStop
         port_->setParity(QSerialPort::NoParity);
         break;
     }
-    port_->setFlowControl(NewFlow == 0 ? QSerialPort::NoFlowControl
-                                       : QSerialPort::HardwareControl);
+    port_->setFlowControl(NewFlow == 0 ? QSerialPort::NoFlowControl : QSerialPort::HardwareControl);
     noteError();
 }
 
@@ -91,7 +92,9 @@ void PuertoQt::ComRTSOff() {
     }
 }
 
-bool PuertoQt::ComValid() { return port_ && port_->isOpen() && !failed_; }
+bool PuertoQt::ComValid() {
+    return port_ && port_->isOpen() && !failed_;
+}
 
 void PuertoQt::ComReset() {
     if (port_) {
@@ -215,7 +218,9 @@ bool PuertoQt::ComDrain(Tiempo max) {
 #endif
 }
 
-bool PuertoQt::ComFailed() const { return failed_; }
+bool PuertoQt::ComFailed() const {
+    return failed_;
+}
 
 void PuertoQt::ComHandOver(QThread* thread) {
     if (port_ && thread && port_->thread() != thread)

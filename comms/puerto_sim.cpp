@@ -5,7 +5,9 @@
 PuertoSimulado::PuertoSimulado(std::shared_ptr<SimUnit> unit, std::string name)
     : unit_(std::move(unit)), name_(std::move(name)) {}
 
-PuertoSimulado::~PuertoSimulado() { ComReset(); }
+PuertoSimulado::~PuertoSimulado() {
+    ComReset();
+}
 
 void PuertoSimulado::ComInit(uint8_t) {
     open_ = unit_ && unit_->line().hostOpen();
@@ -28,7 +30,9 @@ void PuertoSimulado::ComRTSOff() {
         unit_->line().hostSetRts(false);
 }
 
-bool PuertoSimulado::ComValid() { return open_ && !unit_->line().hostFailed(); }
+bool PuertoSimulado::ComValid() {
+    return open_ && !unit_->line().hostFailed();
+}
 
 void PuertoSimulado::ComReset() {
     if (open_)
@@ -49,9 +53,13 @@ uint8_t PuertoSimulado::RS_LineState() {
     return open_ && unit_->line().hostTxReady() ? TX_READY : 0;
 }
 
-bool PuertoSimulado::ComWrite(uint8_t SCh) { return open_ && unit_->line().hostWrite(SCh); }
+bool PuertoSimulado::ComWrite(uint8_t SCh) {
+    return open_ && unit_->line().hostWrite(SCh);
+}
 
-bool PuertoSimulado::ComRead(uint8_t& RCh) { return open_ && unit_->line().hostRead(RCh); }
+bool PuertoSimulado::ComRead(uint8_t& RCh) {
+    return open_ && unit_->line().hostRead(RCh);
+}
 
 void PuertoSimulado::ComDTROn() {
     if (open_)
@@ -79,6 +87,10 @@ bool PuertoSimulado::ComWaitTxReady(Tiempo max) {
     return unit_->line().hostWaitTxReady(max);
 }
 
-bool PuertoSimulado::ComDrain(Tiempo max) { return open_ && unit_->line().hostDrain(max); }
+bool PuertoSimulado::ComDrain(Tiempo max) {
+    return open_ && unit_->line().hostDrain(max);
+}
 
-bool PuertoSimulado::ComFailed() const { return open_ && unit_->line().hostFailed(); }
+bool PuertoSimulado::ComFailed() const {
+    return open_ && unit_->line().hostFailed();
+}

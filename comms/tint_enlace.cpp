@@ -10,7 +10,9 @@ namespace {
 std::atomic<ProveedorColaTraza> g_proveedor{nullptr};
 } // namespace
 
-void registrar_proveedor_cola_traza(ProveedorColaTraza proveedor) { g_proveedor = proveedor; }
+void registrar_proveedor_cola_traza(ProveedorColaTraza proveedor) {
+    g_proveedor = proveedor;
+}
 
 void anotar_traza(int ncom, const std::string& linea) {
     if (!hab_traza.load(std::memory_order_acquire))

@@ -9,10 +9,10 @@
 class SupervisorListener {
 public:
     virtual ~SupervisorListener() = default;
-    virtual void setStatusText(const std::string& text) = 0;      // domensaje, docrc
-    virtual void setLoadEnabled(bool enabled) = 0;                // dostart
-    virtual void setVersionText(const std::string& version) = 0;  // dodatos
-    virtual void setProgress(int percent) = 0;                    // doprogreso
+    virtual void setStatusText(const std::string& text) = 0;       // domensaje, docrc
+    virtual void setLoadEnabled(bool enabled) = 0;                 // dostart
+    virtual void setVersionText(const std::string& version) = 0;   // dodatos
+    virtual void setProgress(int percent) = 0;                     // doprogreso
     virtual void setVersionToLoad(const std::string& version) = 0; // version-to-load label
     // End of a load, first on the status line: entry is 10, 11 or 20 of the
     // message table and text its text in the current language.

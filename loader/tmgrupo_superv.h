@@ -25,20 +25,30 @@
 class QThread;
 class Tinterface_enlace;
 
+// What the events of one worker signal through: one lock and one condition, so that
+// a thread can wait on both of its events at once.
+struct Tsenal {
+    std::mutex m;
+    std::condition_variable cv;
+};
+
 // An unnamed event with pulse semantics: a pulse wakes the threads waiting on it
 // and leaves it unsignalled. A waiter takes a ticket before it checks the state it
 // sleeps on, so a pulse given between that check and the wait is not lost.
 class Tevento {
 public:
+    explicit Tevento(Tsenal& s) : s_(s) {}
     uint64_t ticket() const;
     void pulse();
-    // Waits for a pulse after ticket t; false on time-out (timeout < 0: no time-out).
+    // Waits for a pulse after ticket t; false on time-out.
     bool wait(uint64_t t, std::chrono::milliseconds timeout);
+    // Waits with no time-out for a pulse of a (after ta) or b (after tb); returns 0
+    // when a was pulsed, 1 when only b was.
+    static int wait_any(Tevento& a, uint64_t ta, Tevento& b, uint64_t tb);
 
 private:
-    mutable std::mutex m_;
-    std::condition_variable cv_;
-    uint64_t generation_ = 0;
+    Tsenal& s_;
+    uint64_t generation_ = 0; // guarded by s_.m
 };
 
 class Tmgrupo_superv {
@@ -74,6 +84,7 @@ public:
     bool error_max_ficheros = false;
     std::unique_ptr<Tmensaje> mensaje_tx;
     std::unique_ptr<Tmensaje> mensaje_rx;
+    SupervisorListener* listener() const { return fventana.load(std::memory_order_acquire); }
 
     // ---- thread body and requests
     void Execute();
@@ -134,8 +145,9 @@ public:
 private:
     class Hilo;
     std::atomic<SupervisorListener*> fventana{nullptr};
-    Tevento fstopsuperv_event;
-    Tevento farranquesuperv_event;
+    Tsenal fsenal;
+    Tevento fstopsuperv_event{fsenal};
+    Tevento farranquesuperv_event{fsenal};
     std::unique_ptr<Hilo> fhilo;
     std::atomic<bool> fen_ejecucion{false};
 };

@@ -15,7 +15,9 @@ std::string LineFormat::toString() const {
     return s;
 }
 
-uint8_t garble(uint8_t b) { return static_cast<uint8_t>((b * 7 + 0x35) & 0xFF); }
+uint8_t garble(uint8_t b) {
+    return static_cast<uint8_t>((b * 7 + 0x35) & 0xFF);
+}
 
 SimLine::SimLine(SimDevice* device) : device_(device) {
     if (device_)
@@ -179,24 +181,24 @@ bool SimLine::hostWrite(uint8_t b) {
     const unsigned long long epoch = fmtEpoch_;
     const LineFormat fmt = hostFmt_;
     const unsigned long long rgen = recordsGen_;
-    events_.emplace(std::make_pair(end.count(), seq_++), [this, idx, gen, epoch, fmt, b, end,
-                                                          rgen] {
-        ByteRecord dummy{};
-        ByteRecord& rec = rgen == recordsGen_ ? records_[idx] : dummy;
-        if (gen != txGen_) { // emptied from the transmit buffer on its way
-            rec.discarded = true;
-            return;
-        }
-        --txInFlight_;
-        bool g = epoch != fmtEpoch_; // the format changed while it was being shifted out
-        if (device_ && device_->format() != fmt && hasModemLinesForFormat())
-            g = true;
-        const uint8_t v = g ? garble(b) : b;
-        rec.received = v;
-        rec.garbled = g;
-        if (device_)
-            device_->onByte(v, g, end);
-    });
+    events_.emplace(
+        std::make_pair(end.count(), seq_++), [this, idx, gen, epoch, fmt, b, end, rgen] {
+            ByteRecord dummy{};
+            ByteRecord& rec = rgen == recordsGen_ ? records_[idx] : dummy;
+            if (gen != txGen_) { // emptied from the transmit buffer on its way
+                rec.discarded = true;
+                return;
+            }
+            --txInFlight_;
+            bool g = epoch != fmtEpoch_; // the format changed while it was being shifted out
+            if (device_ && device_->format() != fmt && hasModemLinesForFormat())
+                g = true;
+            const uint8_t v = g ? garble(b) : b;
+            rec.received = v;
+            rec.garbled = g;
+            if (device_)
+                device_->onByte(v, g, end);
+        });
     return true;
 }
 

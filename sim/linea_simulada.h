@@ -48,13 +48,13 @@ inline const LineFormat FORMAT_115200_8E1{115200, 8, 1, 'E'};
 uint8_t garble(uint8_t b);
 
 struct ByteRecord {
-    Tiempo sent;     // accepted for sending (host) or sent (unit)
-    Tiempo arrived;  // received by the far end
+    Tiempo sent;    // accepted for sending (host) or sent (unit)
+    Tiempo arrived; // received by the far end
     bool fromHost;
-    uint8_t value;   // as sent
+    uint8_t value;    // as sent
     uint8_t received; // as the far end got it
     bool garbled;
-    bool discarded;  // emptied from the transmit buffer before it arrived
+    bool discarded; // emptied from the transmit buffer before it arrived
 };
 struct DtrRecord {
     Tiempo t;
@@ -105,10 +105,10 @@ public:
 
     // ---- faults of the host side, as data
     struct Faults {
-        bool refuseOpen = false;   // the port does not exist / cannot be opened
-        bool inUse = false;        // another program holds it
-        bool neverDrains = false;  // the transmitter never empties
-        Tiempo unplugAt{-1};       // the adapter disappears at this time (< 0: never)
+        bool refuseOpen = false;  // the port does not exist / cannot be opened
+        bool inUse = false;       // another program holds it
+        bool neverDrains = false; // the transmitter never empties
+        Tiempo unplugAt{-1};      // the adapter disappears at this time (< 0: never)
     };
     void setFaults(const Faults& f);
 

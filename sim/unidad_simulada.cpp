@@ -8,7 +8,9 @@ SimUnit::SimUnit(Controller c)
 
 SimUnit::~SimUnit() = default;
 
-SimUnit::Mode SimUnit::mode() const { return mode_; }
+SimUnit::Mode SimUnit::mode() const {
+    return mode_;
+}
 
 const char* SimUnit::modeName(Mode m) {
     switch (m) {
@@ -56,9 +58,13 @@ void SimUnit::onByte(uint8_t b, bool garbled, Tiempo t) {
         p->onByte(b, garbled, t);
 }
 
-void SimUnit::onDtr(bool asserted, Tiempo t) { decodeDtr(asserted, t); }
+void SimUnit::onDtr(bool asserted, Tiempo t) {
+    decodeDtr(asserted, t);
+}
 
-void SimUnit::onOpen(Tiempo t) { dtr_.since = t; }
+void SimUnit::onOpen(Tiempo t) {
+    dtr_.since = t;
+}
 
 std::shared_ptr<SimUnit> crear_unidad_simulada(const std::string& kind) {
     if (kind == "xa" || kind == "XA")

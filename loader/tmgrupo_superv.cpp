@@ -1,0 +1,186 @@
+#include "loader/tmgrupo_superv.h"
+
+#include "common/global.h"
+#include "common/reloj.h"
+#include "comms/tint_enlace.h"
+
+#include <QThread>
+
+#include <cstdio>
+
+// ---- events
+
+uint64_t Tevento::ticket() const {
+    std::lock_guard<std::mutex> lock(s_.m);
+    return generation_;
+}
+
+void Tevento::pulse() {
+    {
+        std::lock_guard<std::mutex> lock(s_.m);
+        ++generation_;
+    }
+    s_.cv.notify_all();
+}
+
+bool Tevento::wait(uint64_t t, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(s_.m);
+    return s_.cv.wait_for(lock, timeout, [&] { return generation_ > t; });
+}
+
+int Tevento::wait_any(Tevento& a, uint64_t ta, Tevento& b, uint64_t tb) {
+    std::unique_lock<std::mutex> lock(a.s_.m);
+    a.s_.cv.wait(lock, [&] { return a.generation_ > ta || b.generation_ > tb; });
+    return a.generation_ > ta ? 0 : 1;
+}
+
+// ---- the thread
+
+class Tmgrupo_superv::Hilo final : public QThread {
+public:
+    explicit Hilo(Tmgrupo_superv& owner) : owner_(owner) {}
+
+protected:
+    void run() override {
+        owner_.Execute();
+        owner_.fen_ejecucion.store(false, std::memory_order_release);
+    }
+
+private:
+    Tmgrupo_superv& owner_;
+};
+
+namespace {
+// The link level writes the trace lines of a port into the queue of its worker.
+Tcola_mensaje* cola_de_grupo(int ncom) {
+    if (ncom < 0 || ncom > MAX_PUERTOS)
+        return nullptr;
+    Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(ncom)].load();
+    return g ? &g->traza_log : nullptr;
+}
+} // namespace
+
+Tmgrupo_superv::Tmgrupo_superv()
+    : mensaje_tx(std::make_unique<Tmensaje>()), mensaje_rx(std::make_unique<Tmensaje>()),
+      fhilo(std::make_unique<Hilo>(*this)) {
+    registrar_proveedor_cola_traza(&cola_de_grupo);
+    fen_ejecucion.store(true, std::memory_order_release);
+    fhilo->start(); // idle until fmon is set and Start pulses it
+}
+
+Tmgrupo_superv::~Tmgrupo_superv() {
+    if (fabierta)
+        Stop();
+    // The object must outlive its thread's stay in Execute.
+    fhilo->wait();
+}
+
+void Tmgrupo_superv::Start() {
+    farranquesuperv_event.pulse();
+}
+
+void Tmgrupo_superv::Stop() {
+    ffin_tarea.store(true, std::memory_order_release);
+    fstopsuperv_event.pulse();
+}
+
+QThread* Tmgrupo_superv::hilo() const {
+    return fhilo.get();
+}
+
+bool Tmgrupo_superv::en_ejecucion() const {
+    return fen_ejecucion.load(std::memory_order_acquire);
+}
+
+void Tmgrupo_superv::Execute() {
+    ferror_com = false;
+    fprogreso = 0;
+    error_max_ficheros = false;
+    while (!ffin_tarea.load(std::memory_order_acquire)) {
+        if (fmon.load(std::memory_order_acquire)) {
+            if (pedir_estado.load(std::memory_order_acquire))
+                refrescar_estado();
+            if (grabar_firmware.load(std::memory_order_acquire))
+                cargar_firmware();
+            const uint64_t t = fstopsuperv_event.ticket();
+            if (!ffin_tarea.load(std::memory_order_acquire) &&
+                fstopsuperv_event.wait(t, std::chrono::milliseconds(100)))
+                ffin_tarea.store(true, std::memory_order_release);
+        } else {
+            const uint64_t ts = fstopsuperv_event.ticket();
+            const uint64_t ta = farranquesuperv_event.ticket();
+            // The state is checked after the tickets were taken, so a Start or Stop
+            // given in between still wakes the wait.
+            if (!ffin_tarea.load(std::memory_order_acquire) &&
+                !fmon.load(std::memory_order_acquire) &&
+                !fcerrar_int.load(std::memory_order_acquire)) {
+                if (Tevento::wait_any(fstopsuperv_event, ts, farranquesuperv_event, ta) == 0)
+                    ffin_tarea.store(true, std::memory_order_release);
+            }
+        }
+        if (fcerrar_int.load(std::memory_order_acquire)) {
+            fmon.store(false, std::memory_order_release);
+            fcerrar_int.store(false, std::memory_order_release);
+            // The slot is emptied before the object goes, so that no other thread
+            // can find a link object that is being released.
+            const size_t idx = fpcom.load();
+            Tinterface_enlace* l = puertos[idx].exchange(nullptr);
+            delete l; // cerrar_interface: closes the port if open
+            reloj().sleepFor(ms(300));
+        }
+    }
+}
+
+void Tmgrupo_superv::retardo_msec(int32_t t_msec) {
+    // Waits on the time source: the deadline is the same as a busy wait's, without
+    // holding a processor for seconds.
+    if (t_msec <= 0)
+        return;
+    reloj().sleepFor(ms(t_msec));
+}
+
+Tinterface_enlace* Tmgrupo_superv::enlace() const {
+    return puertos[static_cast<size_t>(fpcom.load())].load();
+}
+
+Tinterface_enlace* Tmgrupo_superv::enlace_seleccionado() const {
+    const int p = puerto_seleccionado.load();
+    if (p < 0 || p > MAX_PUERTOS)
+        return nullptr;
+    return puertos[static_cast<size_t>(p)].load();
+}
+
+// ---- callbacks: each runs on the front end's thread while the worker waits
+
+void Tmgrupo_superv::domensaje() {
+    if (auto* l = listener())
+        l->setStatusText(fcarga);
+}
+
+void Tmgrupo_superv::dostart() {
+    if (auto* l = listener())
+        l->setLoadEnabled(fstart);
+}
+
+void Tmgrupo_superv::dodatos() {
+    if (auto* l = listener())
+        l->setVersionText(fversion);
+}
+
+void Tmgrupo_superv::doprogreso() {
+    if (auto* l = listener())
+        l->setProgress(fprogreso);
+}
+
+void Tmgrupo_superv::docrc() {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%04X%04X", static_cast<unsigned>(fcrc >> 16),
+                  static_cast<unsigned>(fcrc & 0xFFFF));
+    if (auto* l = listener())
+        l->setStatusText(texto_mensaje(12) + hex);
+}
+
+void Tmgrupo_superv::doversion_acargar(const std::string& texto) {
+    if (auto* l = listener())
+        l->setVersionToLoad(texto);
+}
