@@ -81,6 +81,7 @@ inline const std::string ID_FICHERO_I2C2 = "FIRMI2C2.HEX";
 inline const std::string ID_FICHERO_CLASSA1 = "FIRMCLASSA1.HEX";
 inline const std::string ID_FICHERO_CLASSA2 = "FIRMCLASSA2.HEX";
 inline const std::string REG_FIN = ":00000001FF"; // Intel HEX end-of-file record
+inline const std::string tabla_sincro = "f"; // XA loader synchronisation, echoed back
 
 // ---- numeric constants
 constexpr int MODO_ANOT_TX = 0;
