@@ -1,0 +1,156 @@
+// Programming the XA controller through its in-system programming loader: one
+// Intel HEX record line at a time, each echoed and acknowledged by the loader.
+
+#include "common/global.h"
+#include "comms/tint_enlace.h"
+#include "loader/tablas_xa.h"
+#include "loader/tmgrupo_superv.h"
+
+const std::string tabla_velocidad = ":010000820B72";
+const std::string tabla_borrar_bloque0 = ":0200008301007A";
+const std::string tabla_borrar_bloque1 = ":0200008301205A";
+const std::string tabla_borrar_bloque2 = ":0200008301403A";
+const std::string tabla_borrar_bloque3 = ":020000830180FA";
+const std::string tabla_borrar_bloque4 = ":0200008301C0BA";
+const std::string tabla_borrar_boot_status = ":010000830478";
+const std::string tabla_status = ":0300008306000074";
+const std::string tabla_boot = ":030000830601F87B";
+const std::string tabla_verif_status = ":02000085070171";
+const std::string tabla_verif_boot = ":02000085070270";
+const std::string tabla_ack_normal = ".\r\n";
+const std::string tabla_ack_verif_status = ":0200008507017100.\r\n";
+const std::string tabla_ack_verif_boot = ":02000085070270F8.\r\n";
+const std::string REG_DIRECCION_EXT_CERO = ":020000040000FA";
+
+#include <array>
+#include <fstream>
+
+namespace {
+// Attempts of the lines that are sent again at every attempt: synchronisation,
+// speed and the five closing lines.
+constexpr int32_t INTENTOS_LINEA = 5;
+// A block erase may take seconds: its acknowledgement is awaited twice, without
+// sending the line again (a second erase command would start the erase over).
+constexpr int32_t ESPERAS_BORRADO = 2;
+// A record is sent once; its echo and acknowledgement are awaited up to three times.
+constexpr int32_t ESPERAS_LINEA = 3;
+
+// Progress in percent of the characters read so far. The total comes from the
+// file selection; it may be short of the file's real size or be 0, and the bar
+// must stay within 0..100 either way.
+int32_t porcentaje(int32_t leidos, int32_t total) {
+    if (total <= 0)
+        return 0;
+    const double p = static_cast<double>(leidos) * 100.0 / static_cast<double>(total);
+    if (p >= 100.0)
+        return 100;
+    return p <= 0.0 ? 0 : static_cast<int32_t>(p);
+}
+} // namespace
+
+int Tmgrupo_superv::recibir_linea_datos(uint8_t puerto, const std::string& datos_rx,
+                                        int32_t retardo_rx, int32_t max_intentos) {
+    int res = 0;
+    int32_t intentos = 0;
+    while (intentos < max_intentos && res != TRAMA_RECIBIDA) {
+        Tinterface_enlace* enl = puerto <= MAX_PUERTOS ? puertos[puerto].load() : nullptr;
+        res =
+            enl ? enl->recibir_datos_nenlace(puerto, retardo_rx, datos_rx) : ERROR_INTERFACE_NOOPEN;
+        if (res != TRAMA_RECIBIDA)
+            ++intentos;
+    }
+    return res;
+}
+
+bool Tmgrupo_superv::grabar_micro() {
+    const uint8_t puerto = fpcom.load();
+    // A file that cannot be read fails the step before the unit is touched: its
+    // memory is not erased for an image that could never be written.
+    std::ifstream fichero(fichero_banco1.get(), std::ios::in | std::ios::binary);
+    Tinterface_enlace* enl = enlace();
+    if (!fichero.is_open() || enl == nullptr) {
+        cont_bytes_parcial = 0;
+        return true;
+    }
+    bool error = false;
+    int32_t vcont_bytes = 0;
+    const int32_t total = size_tele.load();
+
+    auto mostrar = [this](int n) {
+        fcarga = texto_mensaje(n);
+        domensaje();
+    };
+
+    genera_modo_programacion();
+
+    int res = enviar_linea_eco_datos(puerto, tabla_sincro, tabla_sincro, INTENTOS_LINEA);
+    if (res == TRAMA_RECIBIDA) {
+        // Whatever the loader makes of the speed line, the erase goes ahead.
+        (void)enviar_linea_eco_datos(puerto, tabla_velocidad, tabla_ack_normal, INTENTOS_LINEA);
+    } else {
+        error = true;
+    }
+
+    mostrar(19);
+
+    static const std::array<const std::string*, 5> bloques = {
+        &tabla_borrar_bloque0, &tabla_borrar_bloque1, &tabla_borrar_bloque2, &tabla_borrar_bloque3,
+        &tabla_borrar_bloque4};
+    for (const std::string* bloque : bloques) {
+        if (res != TRAMA_RECIBIDA)
+            break;
+        enl->enviar_datos_nenlace(puerto, *bloque);
+        res = recibir_linea_datos(puerto, tabla_ack_normal, TIMEOUT_BORRADO, ESPERAS_BORRADO);
+    }
+    if (res != TRAMA_RECIBIDA)
+        error = true;
+
+    if (res == TRAMA_RECIBIDA) {
+        if (fichero.peek() != std::ifstream::traits_type::eof()) {
+            mostrar(15);
+            std::string linea;
+            while (!error && std::getline(fichero, linea)) {
+                if (!linea.empty() && linea.back() == '\r')
+                    linea.pop_back();
+                vcont_bytes += static_cast<int32_t>(linea.size());
+                if (linea != REG_DIRECCION_EXT_CERO) {
+                    // Sent as it stands: a malformed line is refused by the loader
+                    // and ends here by time-out, like any record it does not take.
+                    enl->enviar_datos_nenlace(puerto, linea);
+                    res = recibir_linea_datos(puerto, linea + tabla_ack_normal, TIMEOUT_WR_LINEA,
+                                              ESPERAS_LINEA);
+                    if (res != TRAMA_RECIBIDA)
+                        error = true;
+                }
+                fprogreso = porcentaje(vcont_bytes, total);
+                doprogreso();
+            }
+        }
+
+        struct LineaFinal {
+            const std::string& linea;
+            const std::string& ack;
+        };
+        const std::array<LineaFinal, 5> finales = {{
+            {tabla_borrar_boot_status, tabla_ack_normal},
+            {tabla_status, tabla_ack_normal},
+            {tabla_boot, tabla_ack_normal},
+            {tabla_verif_status, tabla_ack_verif_status},
+            {tabla_verif_boot, tabla_ack_verif_boot},
+        }};
+        for (const LineaFinal& f : finales) {
+            if (res != TRAMA_RECIBIDA)
+                break;
+            res = enviar_linea_eco_datos(puerto, f.linea, f.ack, INTENTOS_LINEA);
+        }
+        if (res != TRAMA_RECIBIDA)
+            error = true;
+        else
+            mostrar(16);
+    } else {
+        error = true;
+    }
+
+    cont_bytes_parcial = vcont_bytes;
+    return error;
+}
