@@ -1,0 +1,69 @@
+#pragma once
+// Line-by-line reading and all-or-nothing writing of the firmware text files.
+//
+// Firmware files come from many editors and tools: lines may end in CR LF, LF or a
+// lone CR, and a wrong pick in the file dialog may hand us a binary file with no line
+// end at all. The reader therefore never keeps more than a bounded part of a line
+// while still counting its full length, so nothing can make it run out of memory.
+
+#include <QFile>
+#include <QSaveFile>
+#include <QString>
+
+#include <memory>
+#include <string>
+
+// Longest line kept whole. An Intel HEX record is at most 521 characters and a header
+// line a few dozen; anything longer is not a firmware line.
+constexpr qint64 MAX_LONGITUD_LINEA = 1024;
+
+class LectorLineas {
+public:
+    explicit LectorLineas(const QString& ruta) : fichero_(ruta) {}
+
+    bool abrir();
+    // Next line, without its line end. False at the end of the file or on a read
+    // error (fallo() then tells which).
+    bool leer(std::string& linea);
+
+    // Full length of the last line read (may exceed what leer() returned).
+    qint64 longitud() const { return longitud_; }
+    bool demasiadoLarga() const { return longitud_ > MAX_LONGITUD_LINEA; }
+    // Bytes consumed so far, line ends included.
+    qint64 posicion() const { return consumidos_; }
+    bool fallo() const { return fallo_; }
+    QString error() const { return fichero_.errorString(); }
+    QString ruta() const { return fichero_.fileName(); }
+
+private:
+    bool rellenar();
+
+    QFile fichero_;
+    QByteArray buffer_;
+    qsizetype pos_ = 0;
+    qint64 consumidos_ = 0;
+    qint64 longitud_ = 0;
+    bool fin_ = false;
+    bool fallo_ = false;
+};
+
+// A text file that appears under its name only when all of it has been written:
+// until confirmar() succeeds the previous file (if any) stays as it was.
+class EscritorLineas {
+public:
+    explicit EscritorLineas(const QString& ruta) : fichero_(ruta) {}
+
+    bool abrir();
+    // Writes the line and the platform's text line end.
+    bool escribir(const std::string& linea);
+    // Puts the file in place; false (and nothing replaced) when any write failed.
+    bool confirmar();
+    void descartar() { fichero_.cancelWriting(); }
+    bool fallo() const { return fallo_; }
+    QString error() const { return fichero_.errorString(); }
+    QString ruta() const { return fichero_.fileName(); }
+
+private:
+    QSaveFile fichero_;
+    bool fallo_ = false;
+};
