@@ -93,15 +93,29 @@ bool Tmgrupo_superv::en_ejecucion() const {
 }
 
 void Tmgrupo_superv::Execute() {
+    // ffin_tarea is not cleared here: a Stop given before the thread got this far
+    // must still end it.
     ferror_com = false;
     fprogreso = 0;
     error_max_ficheros = false;
     while (!ffin_tarea.load(std::memory_order_acquire)) {
         if (fmon.load(std::memory_order_acquire)) {
-            if (pedir_estado.load(std::memory_order_acquire))
-                refrescar_estado();
-            if (grabar_firmware.load(std::memory_order_acquire))
-                cargar_firmware();
+            // Both requests guard their own steps; these handlers are the last line,
+            // so that the thread never dies with a request flag left set.
+            if (pedir_estado.load(std::memory_order_acquire)) {
+                try {
+                    refrescar_estado();
+                } catch (...) {
+                    pedir_estado.store(false);
+                }
+            }
+            if (grabar_firmware.load(std::memory_order_acquire)) {
+                try {
+                    cargar_firmware();
+                } catch (...) {
+                    grabar_firmware.store(false);
+                }
+            }
             const uint64_t t = fstopsuperv_event.ticket();
             if (!ffin_tarea.load(std::memory_order_acquire) &&
                 fstopsuperv_event.wait(t, std::chrono::milliseconds(100)))
@@ -118,17 +132,46 @@ void Tmgrupo_superv::Execute() {
                     ffin_tarea.store(true, std::memory_order_release);
             }
         }
-        if (fcerrar_int.load(std::memory_order_acquire)) {
-            fmon.store(false, std::memory_order_release);
-            fcerrar_int.store(false, std::memory_order_release);
-            // The slot is emptied before the object goes, so that no other thread
-            // can find a link object that is being released.
-            const size_t idx = fpcom.load();
-            Tinterface_enlace* l = puertos[idx].exchange(nullptr);
-            delete l; // cerrar_interface: closes the port if open
-            reloj().sleepFor(ms(300));
-        }
+        if (fcerrar_int.load(std::memory_order_acquire))
+            cerrar_puerto();
     }
+}
+
+void Tmgrupo_superv::cerrar_puerto() {
+    {
+        // The front end may take the request back (anular_cierre) until here.
+        std::lock_guard<std::mutex> lock(fcierre_m);
+        if (!fcerrar_int.exchange(false))
+            return;
+        fmon.store(false, std::memory_order_release);
+        fcerrando = true;
+    }
+    // The slot is emptied before the object goes, so that no other thread can find
+    // a link object that is being released.
+    const size_t idx = fpcom.load();
+    Tinterface_enlace* l = puertos[idx].exchange(nullptr);
+    delete l; // cerrar_interface: closes the port if open
+    reloj().sleepFor(ms(300));
+    {
+        std::lock_guard<std::mutex> lock(fcierre_m);
+        fcerrando = false;
+    }
+    fcierre_cv.notify_all();
+}
+
+bool Tmgrupo_superv::anular_cierre() {
+    bool anulado;
+    {
+        std::lock_guard<std::mutex> lock(fcierre_m);
+        anulado = fcerrar_int.exchange(false);
+    }
+    fcierre_cv.notify_all();
+    return anulado;
+}
+
+bool Tmgrupo_superv::esperar_cierre(std::chrono::milliseconds max) {
+    std::unique_lock<std::mutex> lock(fcierre_m);
+    return fcierre_cv.wait_for(lock, max, [&] { return !fcerrando && !fcerrar_int.load(); });
 }
 
 void Tmgrupo_superv::retardo_msec(int32_t t_msec) {

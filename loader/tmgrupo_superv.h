@@ -64,6 +64,13 @@ public:
     QThread* hilo() const;
     bool en_ejecucion() const; // the thread has not left Execute yet
 
+    // Takes back a close request (fcerrar_int) the thread has not started on: true
+    // when one was pending, and the port then stays with this worker.
+    bool anular_cierre();
+    // Waits up to max for a requested or running close of the port to end; true when
+    // none is left. A close runs between requests, so it never waits for a load.
+    bool esperar_cierre(std::chrono::milliseconds max);
+
     void setListener(SupervisorListener* l) { fventana.store(l, std::memory_order_release); }
 
     // ---- fields shared with the front end
@@ -150,4 +157,15 @@ private:
     Tevento farranquesuperv_event{fsenal};
     std::unique_ptr<Hilo> fhilo;
     std::atomic<bool> fen_ejecucion{false};
+    // The close of the port, from taking fcerrar_int to emptying the slot of puertos.
+    std::mutex fcierre_m;
+    std::condition_variable fcierre_cv;
+    bool fcerrando = false; // guarded by fcierre_m
+    void cerrar_puerto();
 };
+
+// The two requests of the load sequence, filled into a request record for
+// enviar_mensaje: the status request (command 4, no data) and the programming-mode
+// request (command 3, the one data byte 1).
+void prepararPeticionEstado(Tmensaje& mensaje);
+void prepararPeticionModoProgramacion(Tmensaje& mensaje);

@@ -1,0 +1,179 @@
+#include "loader/seleccion_puerto.h"
+
+#include "common/global.h"
+#include "comms/tint_enlace.h"
+#include "loader/tmgrupo_superv.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <chrono>
+#include <string>
+
+namespace {
+
+constexpr int MSG_DETECTANDO = 5;   // "Detecting VTR-900 ..."
+constexpr int MSG_ERROR_PUERTO = 6; // "Error: Port --> COM", then the COM number
+constexpr int32_t BAUDIOS_UNIDAD = 19200;
+constexpr int32_t BUFFER_PUERTO = 15000; // bytes, input and output buffers
+// A close runs between requests and lasts a few hundred ms; waiting for one is done
+// in short slices, with the caller's events processed in between.
+constexpr std::chrono::milliseconds TRAMO_ESPERA{10};
+
+void llamar(const std::function<void()>& f) {
+    if (f)
+        f();
+}
+
+void mostrar(const AccionesPuerto& a, const std::string& texto) {
+    if (a.mostrarEstado)
+        a.mostrarEstado(texto);
+}
+
+bool indice_valido(int p) {
+    return p >= 0 && p < MAX_PUERTOS;
+}
+
+// Events of the caller's thread, so that a worker blocked in a synchronised
+// callback towards it can go on.
+void procesar_eventos_propios() {
+    if (auto* app = QCoreApplication::instance(); app && QThread::currentThread() == app->thread())
+        QCoreApplication::processEvents();
+}
+
+bool monitorizando(int p) {
+    Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(p)].load();
+    return g && puertos[static_cast<size_t>(p)].load() && g->fmon.load();
+}
+
+// The old port's worker stops monitoring; it releases the port at the end of its
+// current loop pass.
+void parar_monitorizacion(int p, const AccionesPuerto& a) {
+    Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(p)].load();
+    hab_traza.store(false);
+    g->fmon.store(false);
+    g->fcerrar_int.store(true);
+    llamar(a.detenerMonitor);
+}
+
+// The worker owns the port: it refreshes the status and then serves requests.
+void empezar_monitorizacion(Tmgrupo_superv& g, const AccionesPuerto& a) {
+    pedir_estado.store(true);
+    hab_traza.store(true);
+    g.fmon.store(true);
+    g.Start();
+    llamar(a.iniciarMonitor);
+}
+
+} // namespace
+
+ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
+                                      const AccionesPuerto& acciones) {
+    if (!indice_valido(nuevo))
+        return ResultadoSeleccion::SinCambio;
+    const int viejo = puerto_seleccionado.load();
+    // Choosing the monitored port again changes nothing: stopping its worker here
+    // would leave the port closed with nobody watching it.
+    if (viejo == nuevo && monitorizando(nuevo))
+        return ResultadoSeleccion::SinCambio;
+
+    tipo_vtr = TIPO_VTR_NONE;
+    if (indice_valido(viejo) && monitorizando(viejo))
+        parar_monitorizacion(viejo, acciones);
+    llamar(acciones.procesarEventos);
+    puerto_seleccionado.store(nuevo);
+
+    const auto idx = static_cast<size_t>(nuevo);
+    Tmgrupo_superv* g = grupos_supev[idx].load();
+    if (!g) {
+        g = new Tmgrupo_superv();
+        grupos_supev[idx].store(g);
+    }
+    g->fpcom.store(static_cast<uint8_t>(nuevo));
+    g->setListener(listener);
+
+    // This port was given up a moment ago and its worker has not closed it yet: it
+    // keeps it and monitors again. The port already belongs to the worker's thread.
+    if (g->anular_cierre()) {
+        mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+        llamar(acciones.procesarEventos);
+        empezar_monitorizacion(*g, acciones);
+        llamar(acciones.procesarEventos);
+        return ResultadoSeleccion::Abierto;
+    }
+    // A close already running ends before the port is opened again.
+    while (!g->esperar_cierre(TRAMO_ESPERA))
+        llamar(acciones.procesarEventos);
+
+    Tinterface_enlace* l = puertos[idx].load();
+    if (!l) {
+        l = new Tinterface_enlace();
+        puertos[idx].store(l);
+    }
+    ResultadoSeleccion r;
+    if (!l->abierto() && !l->error_open()) {
+        const int32_t abierto =
+            l->abrir_interface(static_cast<uint8_t>(nuevo), MODO_RS232, BAUDIOS_UNIDAD, 8, 1, 'N',
+                               0, THRESHOLD08, BUFFER_PUERTO, BUFFER_PUERTO, AJUSTE_RS485_DEF);
+        if (abierto == 1) {
+            mostrar(acciones, texto_mensaje(MSG_ERROR_PUERTO) + std::to_string(nuevo + 1));
+            l->set_error_open(true);
+            llamar(acciones.falloApertura);
+            grabar_firmware.store(false);
+            r = ResultadoSeleccion::FalloApertura;
+        } else {
+            mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+            llamar(acciones.procesarEventos);
+            g->genera_reset_inicial();
+            // From here on only the worker's thread touches the port.
+            l->ceder_a_hilo(g->hilo());
+            empezar_monitorizacion(*g, acciones);
+            r = ResultadoSeleccion::Abierto;
+        }
+    } else if (l->error_open()) {
+        r = ResultadoSeleccion::FalloApertura;
+    } else if (!g->fmon.load()) {
+        // Open and already handed to the worker, which no longer watches it.
+        mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+        empezar_monitorizacion(*g, acciones);
+        r = ResultadoSeleccion::Abierto;
+    } else {
+        r = ResultadoSeleccion::SinCambio;
+    }
+    llamar(acciones.procesarEventos);
+    return r;
+}
+
+void detener_monitorizacion(const AccionesPuerto& acciones) {
+    const int p = puerto_seleccionado.load();
+    if (indice_valido(p) && monitorizando(p))
+        parar_monitorizacion(p, acciones);
+}
+
+void liberar_trabajadores() {
+    for (size_t i = 0; i < MAX_PUERTOS; ++i) {
+        Tmgrupo_superv* g = grupos_supev[i].load();
+        if (!g)
+            continue;
+        // Nobody is left to show anything.
+        g->setListener(nullptr);
+        // An open port belongs to the worker's thread, which closes it itself.
+        Tinterface_enlace* l = puertos[i].load();
+        if (l && l->abierto()) {
+            g->fmon.store(false);
+            g->fcerrar_int.store(true);
+            g->Start();
+            while (!g->esperar_cierre(TRAMO_ESPERA))
+                procesar_eventos_propios();
+        }
+        g->Stop();
+        while (!g->hilo()->wait(QDeadlineTimer(TRAMO_ESPERA.count())))
+            procesar_eventos_propios();
+        grupos_supev[i].store(nullptr);
+        delete g;
+    }
+    // Link objects that never reached a worker (a port that failed to open).
+    for (auto& slot : puertos)
+        delete slot.exchange(nullptr);
+}
