@@ -2,7 +2,165 @@
 
 #include "sim/unidad_simulada.h"
 
-// Placeholder until this program is modelled: it ignores what it receives.
+namespace {
+constexpr uint8_t CMD_WRITE_MEMORY = 0x31;
+constexpr uint8_t CMD_ERASE = 0x43;
+constexpr uint8_t CMD_WRITE_UNPROTECT = 0x73;
+// Time the controller takes to clear the option bytes before its second ACK, and
+// from that ACK to its own restart.
+constexpr Tiempo UNPROTECT_TIME = ms(20);
+constexpr Tiempo RESTART_DELAY = ms(1);
+
+uint8_t xorOf(const std::vector<uint8_t>& v) {
+    uint8_t x = 0;
+    for (uint8_t b : v)
+        x ^= b;
+    return x;
+}
+} // namespace
+
 SimArmBootloader::SimArmBootloader(SimUnit& unit) : SimPersonality(unit) {}
-void SimArmBootloader::onByte(uint8_t, bool, Tiempo) {}
-void SimArmBootloader::restart(Tiempo) {}
+
+void SimArmBootloader::restart(Tiempo) {
+    ++epoch_;
+    state_ = State::WaitSync;
+    field_.clear();
+}
+
+void SimArmBootloader::reply(uint8_t b) {
+    if (!faults_.silent)
+        unit_.link().sendToHost({b}, format());
+}
+
+void SimArmBootloader::replyAt(Tiempo at, uint8_t b) {
+    const unsigned long long e = epoch_;
+    unit_.link().schedule(at, [this, e, b] {
+        if (e == epoch_)
+            reply(b);
+    });
+}
+
+void SimArmBootloader::finish(uint8_t code, bool ok, Tiempo t) {
+    commands_.push_back({code, t, ok});
+    reply(ok ? ACK : NACK);
+    state_ = State::Command;
+    field_.clear();
+}
+
+// A garbled byte is taken for the value it arrived as: the checks then refuse it as
+// the real controller would.
+void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
+    switch (state_) {
+    case State::WaitSync:
+        if (b == SYNC) {
+            commands_.push_back({SYNC, t, !faults_.silent});
+            reply(ACK);
+            state_ = State::Command;
+        }
+        return;
+    case State::Command:
+        command_ = b;
+        state_ = State::Complement;
+        return;
+    case State::Complement:
+        if (static_cast<uint8_t>(command_ ^ b) != 0xFF) {
+            finish(command_, false, t);
+            return;
+        }
+        switch (command_) {
+        case CMD_WRITE_UNPROTECT: {
+            if (faults_.writeProtected) {
+                finish(command_, false, t);
+                return;
+            }
+            reply(ACK);
+            commands_.push_back({command_, t, true});
+            state_ = State::Busy;
+            const unsigned long long e = epoch_;
+            const Tiempo done = t + UNPROTECT_TIME;
+            replyAt(done, ACK);
+            // The controller resets itself to apply the new option bytes and comes
+            // back in its application: the host enters the bootloader again.
+            unit_.link().schedule(done + RESTART_DELAY, [this, e, done] {
+                if (e == epoch_)
+                    unit_.enterMode(SimUnit::Mode::Application, done + RESTART_DELAY);
+            });
+            return;
+        }
+        case CMD_ERASE:
+            reply(ACK);
+            state_ = State::EraseCode;
+            return;
+        case CMD_WRITE_MEMORY:
+            reply(ACK);
+            field_.clear();
+            state_ = State::WriteAddress;
+            return;
+        default:
+            finish(command_, false, t); // not offered by this model
+            return;
+        }
+    case State::EraseCode:
+        if (b != 0xFF) { // page lists are not used by the loader
+            finish(command_, false, t);
+            return;
+        }
+        state_ = State::EraseChecksum;
+        return;
+    case State::EraseChecksum: {
+        if (b != 0x00) {
+            finish(command_, false, t);
+            return;
+        }
+        state_ = State::Busy;
+        const unsigned long long e = epoch_;
+        const Tiempo done = t + faults_.eraseTime;
+        unit_.link().schedule(done, [this, e, done] {
+            if (e != epoch_)
+                return;
+            memory_.clear();
+            ++erases_;
+            finish(CMD_ERASE, true, done);
+        });
+        return;
+    }
+    case State::WriteAddress:
+        field_.push_back(b);
+        if (field_.size() < 5)
+            return;
+        if (xorOf(field_) != 0) { // four bytes and their XOR
+            finish(command_, false, t);
+            return;
+        }
+        address_ = (uint32_t{field_[0]} << 24) | (uint32_t{field_[1]} << 16) |
+                   (uint32_t{field_[2]} << 8) | field_[3];
+        reply(ACK);
+        field_.clear();
+        state_ = State::WriteCount;
+        return;
+    case State::WriteCount:
+        count_ = b + 1;
+        field_.assign(1, b);
+        state_ = State::WriteData;
+        return;
+    case State::WriteData:
+        field_.push_back(b);
+        if (static_cast<int>(field_.size()) == count_ + 1)
+            state_ = State::WriteChecksum;
+        return;
+    case State::WriteChecksum: {
+        ++writeBlocks_;
+        const bool ok = (xorOf(field_) ^ b) == 0 && writeBlocks_ != faults_.nackWriteBlock;
+        if (ok) {
+            Block blk{address_, std::vector<uint8_t>(field_.begin() + 1, field_.end())};
+            for (size_t i = 0; i < blk.data.size(); ++i)
+                memory_[address_ + static_cast<uint32_t>(i)] = blk.data[i];
+            blocks_.push_back(std::move(blk));
+        }
+        finish(CMD_WRITE_MEMORY, ok, t);
+        return;
+    }
+    case State::Busy:
+        return;
+    }
+}

@@ -1,12 +1,82 @@
 #pragma once
-// The ARM controller's UART bootloader at 115200 8-E-1.
+// The ARM controller's UART bootloader at 115200 8-E-1: the commands of the
+// published USART bootloader protocol that the loader uses (synchronisation, Write
+// Unprotect, global Erase, Write Memory), with their complement and XOR checks, a
+// flash image, a record of what it received, and faults as data.
 
 #include "sim/personalidad.h"
 
+#include <cstdint>
+#include <map>
+#include <vector>
+
 class SimArmBootloader final : public SimPersonality {
 public:
+    static constexpr uint8_t ACK = 0x79;
+    static constexpr uint8_t NACK = 0x1F;
+    static constexpr uint8_t SYNC = 0x7F;
+
+    struct Faults {
+        bool silent = false;         // answers nothing at all
+        int nackWriteBlock = 0;      // NACKs the data of this Write Memory block (1-based; 0 none)
+        Tiempo eraseTime = ms(1000); // length of a global erase
+        bool writeProtected = false; // Write Unprotect refused with NACK
+    };
+    struct Command {
+        uint8_t code; // 0x7F for a synchronisation
+        Tiempo t;     // arrival of its last byte
+        bool acked;   // the command completed with ACK
+    };
+    struct Block {
+        uint32_t address;
+        std::vector<uint8_t> data;
+    };
+
     explicit SimArmBootloader(SimUnit& unit);
     LineFormat format() const override { return FORMAT_115200_8E1; }
     void onByte(uint8_t b, bool garbled, Tiempo t) override;
     void restart(Tiempo t) override;
+
+    void setFaults(const Faults& f) { faults_ = f; }
+    const Faults& faults() const { return faults_; }
+
+    // Flash contents written since the last erase (erased bytes are absent).
+    const std::map<uint32_t, uint8_t>& memory() const { return memory_; }
+    void setMemory(const std::map<uint32_t, uint8_t>& m) { memory_ = m; }
+    const std::vector<Command>& commands() const { return commands_; }
+    const std::vector<Block>& blocks() const { return blocks_; }
+    int eraseCount() const { return erases_; }
+    bool synchronised() const { return state_ != State::WaitSync; }
+    // Between commands: the next byte would start a new one.
+    bool awaitingCommand() const { return state_ == State::WaitSync || state_ == State::Command; }
+
+private:
+    enum class State {
+        WaitSync,
+        Command,
+        Complement,
+        EraseCode,
+        EraseChecksum,
+        WriteAddress,
+        WriteCount,
+        WriteData,
+        WriteChecksum,
+        Busy, // a long operation is running; bytes are lost
+    };
+    void reply(uint8_t b);
+    void replyAt(Tiempo at, uint8_t b);
+    void finish(uint8_t code, bool ok, Tiempo t);
+
+    Faults faults_;
+    State state_ = State::WaitSync;
+    uint8_t command_ = 0;
+    std::vector<uint8_t> field_;
+    uint32_t address_ = 0;
+    int count_ = 0;
+    int writeBlocks_ = 0;
+    int erases_ = 0;
+    unsigned long long epoch_ = 0; // bumped by a restart: cancels work in progress
+    std::map<uint32_t, uint8_t> memory_;
+    std::vector<Command> commands_;
+    std::vector<Block> blocks_;
 };
