@@ -54,6 +54,8 @@ LineFormat SimUnit::format() const {
 }
 
 void SimUnit::onByte(uint8_t b, bool garbled, Tiempo t) {
+    if (!modemLines())
+        decodeTraffic(b, t);
     if (SimPersonality* p = current())
         p->onByte(b, garbled, t);
 }

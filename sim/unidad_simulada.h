@@ -7,6 +7,7 @@
 #include "sim/linea_simulada.h"
 #include "sim/software_unidad.h"
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,9 @@ public:
 private:
     SimPersonality* current() const;
     void decodeDtr(bool asserted, Tiempo t); // in unidad_dtr.cpp
+    // Without modem lines the loaders are entered and left by traffic instead
+    // (unidad_dtr.cpp); called before each byte is dispatched.
+    void decodeTraffic(uint8_t b, Tiempo t);
 
     Controller controller_;
     Mode mode_ = Mode::Application;
@@ -63,6 +67,9 @@ public:
         int shortPulses = 0;
         Tiempo lastClear{0};
         Tiempo lastAssert{0};
+        // Lengths of the last completed periods, newest first (levels alternate).
+        std::array<Tiempo, 3> recent{};
+        unsigned long long gen = 0; // bumped by every change: cancels pending checks
     };
 
 private:
