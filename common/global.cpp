@@ -194,8 +194,12 @@ int idioma_para_codigo(const std::string& code) {
 int elegir_idioma_del_sistema() {
     // The primary language of the user-default locale; Qt reads LANG/LC_* on Unix
     // and the user-default locale on Windows.
+    return elegir_idioma_del_sistema(QLocale::system());
+}
+
+int elegir_idioma_del_sistema(const QLocale& locale) {
     int idioma = -1;
-    switch (QLocale::system().language()) {
+    switch (locale.language()) {
     case QLocale::French:
         idioma = 0;
         break;

@@ -17,6 +17,7 @@
 
 class Tinterface_enlace;
 class Tmgrupo_superv;
+class QLocale;
 
 // ---- time-out tables, indexed by the message's protocol (0 = framed protocol)
 constexpr int MAX_PROTOCOLOS = 1;
@@ -118,6 +119,9 @@ int idioma_para_lenguaje(int primary_language_id);
 // Chooses idioma_actual_texto from the user-default locale. Returns the language
 // index chosen, or -1 when the locale's language is none of the four (French kept).
 int elegir_idioma_del_sistema();
+// Same from a given locale (the window passes its default locale, which follows the
+// system's unless a test or a service setting changed it).
+int elegir_idioma_del_sistema(const QLocale& locale);
 // Same from a two-letter code ("fr", "es", "en", "it"); -1 for any other.
 int idioma_para_codigo(const std::string& code);
 
