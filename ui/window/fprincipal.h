@@ -1,0 +1,145 @@
+#pragma once
+// The program's window: port choice, firmware file, Load, status, progress and
+// result on the Update page, the trace of the serial traffic on the Monitor page
+// (its tab is hidden; Ctrl+Shift+M shows it for service work) and the About page.
+//
+// Every handler runs on the window's thread. The workers reach the widgets only
+// through the window's SupervisorListener, whose calls from a worker's thread run
+// here while the worker waits; the file selection reaches them through the
+// window's FileSelectionView.
+
+#include "loader/seleccion_puerto.h"
+#include "loader/supervisor_listener.h"
+#include "ui/files/seleccion_fichero.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QRadioButton;
+class TPagesDlg_principal;
+
+namespace Ui {
+class TPagesDlg_principal;
+}
+
+// The worker's callbacks. A call from another thread is carried out on the
+// window's thread (blocking queued call); a call from the window's own thread runs
+// at once, so that nothing waits for itself.
+class OyenteVentana final : public QObject, public SupervisorListener {
+    Q_OBJECT
+public:
+    explicit OyenteVentana(TPagesDlg_principal& ventana);
+    void setStatusText(const std::string& text) override;
+    void setLoadEnabled(bool enabled) override;
+    void setVersionText(const std::string& version) override;
+    void setProgress(int percent) override;
+    void setVersionToLoad(const std::string& version) override;
+    void showResult(int entry, const std::string& text) override;
+    void finishLoad() override;
+
+private:
+    void enHiloVentana(const std::function<void()>& f);
+    TPagesDlg_principal& ventana_;
+};
+
+// What the file selection shows: the window's fields and modal error boxes.
+class VistaFicherosVentana final : public FileSelectionView {
+public:
+    explicit VistaFicherosVentana(TPagesDlg_principal& ventana) : ventana_(ventana) {}
+    void showFileError(int entry) override;
+    void setFileName(const std::string& path) override;
+    void setModuleText(const std::string& t) override;
+    void setVersionToLoad(const std::string& t) override;
+    void setLoadEnabled(bool enabled) override;
+    void hideVersionGroup() override;
+    void processEvents() override;
+
+private:
+    TPagesDlg_principal& ventana_;
+};
+
+class TPagesDlg_principal final : public QDialog {
+    Q_OBJECT
+public:
+    // Client area of the fixed-size window.
+    static constexpr int ANCHO = 617;
+    static constexpr int ALTO = 487;
+    static constexpr int PERIODO_EVENTOS_MS = 1000; // trace drain period
+    static constexpr int MAX_LINEAS_MEMO = 1000;    // more than this empties the trace first
+
+    // dictionary: the caption dictionary; empty = "vtr900prog.mld" in the program's folder.
+    explicit TPagesDlg_principal(QWidget* parent = nullptr, const QString& dictionary = {});
+    ~TPagesDlg_principal() override;
+
+    // ---- handlers
+    void FormCreate(const QString& dictionary);
+    void FormShow();
+    void FormClose();
+    void RadioButton_com1Click();
+    void SpeedButton1Click();
+    void SpeedButton_ficheroClick();
+    void CargarClick();
+    void RadioButton1Click();
+    void RadioButton3Click();
+    void Timer_eventosTimer();
+    void BitBtn_borrarClick();
+    void CheckBox_trazaClick();
+    void Label18Click();
+
+    // Shows or hides the Monitor tab (the service shortcut).
+    void mostrarMonitor(bool visible);
+    bool monitorVisible() const;
+
+    // The open dialog (default suffix "hex", the program's folder at first) and what
+    // shows it: by default it runs modally and gives the chosen name, or nothing when
+    // the operator cancels. Tests put a chooser of their own in its place.
+    using SelectorFichero = std::function<std::optional<QString>(QFileDialog&)>;
+    void setSelectorFichero(SelectorFichero s) { selector_ = std::move(s); }
+    QFileDialog& OpenDialog_firmware() { return *dialogo_; }
+    const QTimer& Timer_eventos() const { return timer_; }
+
+    // The program's documentation, opened by the About page's link.
+    static QUrl urlDocumentacion();
+    // The caption dictionary in the program's folder.
+    static QString rutaDiccionario();
+    // Caption language for a message language (0 French, 1 Spanish, 2 English,
+    // 3 Italian): 2, 3, 1, 4; 0 for none.
+    static int idiomaCaptions(int idiomaMensajes);
+
+    Ui::TPagesDlg_principal& ui() { return *ui_; }
+    int lineasMemo() const;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void reject() override; // Esc closes the window as its title bar does
+
+private:
+    friend class OyenteVentana;
+    friend class VistaFicherosVentana;
+
+    void conectar();
+    void centrar();
+    AccionesPuerto acciones();
+    void anadirLineaMemo(const QString& linea);
+    void mostrarEleccionVersion(); // the Version group with CLASS A chosen
+    void terminarTrabajadores();
+    QRadioButton* radioPuerto(int idx) const;
+
+    std::unique_ptr<Ui::TPagesDlg_principal> ui_;
+    OyenteVentana oyente_;
+    VistaFicherosVentana vista_;
+    QTimer timer_;
+    bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
+    std::unique_ptr<QFileDialog> dialogo_;
+    QString ultimoFichero_; // the dialog's current name: kept when the operator cancels
+    SelectorFichero selector_;
+    bool cerrado_ = false;
+};
