@@ -120,6 +120,8 @@ void borrar_imagenes() {
 
 void fallo_fichero(FileSelectionView& view) {
     anular_seleccion();
+    view.setModuleText({});
+    view.setVersionToLoad({});
     view.showFileError(MENSAJE_ERROR_FICHERO);
 }
 
@@ -252,9 +254,6 @@ void seleccionar_fichero(const std::string& nombre, FileSelectionView& view) {
 
     // From here on the earlier selection is gone, whatever this file turns out to be.
     anular_seleccion();
-    view.setModuleText({});
-    view.setVersionToLoad({});
-
     fichero_origen = nombre;
     LectorLineas lector(q(nombre));
     id_str = std::string();
