@@ -56,6 +56,11 @@ LineFormat SimUnit::format() const {
 void SimUnit::onByte(uint8_t b, bool garbled, Tiempo t) {
     if (!modemLines())
         decodeTraffic(b, t);
+    // Without modem lines the XA loader's synchronisation character stands for the
+    // programming-mode pulses; the loader then answers it (it leaves on a frame start).
+    if (!modemLines() && controller_ == Controller::XA && mode_ == Mode::Application && !garbled &&
+        b == 'f')
+        enterMode(Mode::XaLoader, t);
     if (SimPersonality* p = current())
         p->onByte(b, garbled, t);
 }
