@@ -80,9 +80,15 @@ int Tinterface_com::transmitir_trama(int32_t anbytes, int32_t timeout) {
         if (puerto->ComFailed())
             return ERROR_INTERFACE_NOOPEN;
         if (puerto->RS_LineState() & TX_READY) {
-            intentos_tx = 0;
-            if (puerto->ComWrite(static_cast<uint8_t>(trama[static_cast<size_t>(cont)])))
+            // A refused byte is offered again at once; refusals count as attempts
+            // all the same, so a port that reports ready but takes nothing cannot
+            // spin the worker for ever.
+            if (puerto->ComWrite(static_cast<uint8_t>(trama[static_cast<size_t>(cont)]))) {
                 ++cont;
+                intentos_tx = 0;
+            } else {
+                ++intentos_tx;
+            }
         } else {
             ++intentos_tx;
             puerto->ComWaitTxReady(PERIODO_SONDEO);

@@ -10,6 +10,7 @@ namespace {
 std::mutex g_m;
 std::array<std::string, MAX_PUERTOS + 1> g_nombres;
 std::array<std::shared_ptr<SimUnit>, MAX_PUERTOS + 1> g_unidades;
+std::array<std::shared_ptr<SimLine>, MAX_PUERTOS + 1> g_lineas;
 
 bool indice_valido(int idx) {
     return idx >= 0 && idx <= MAX_PUERTOS;
@@ -51,6 +52,17 @@ void fijar_unidad_simulada(int idx, std::shared_ptr<SimUnit> unit) {
 std::shared_ptr<SimUnit> unidad_simulada(int idx) {
     std::lock_guard<std::mutex> lock(g_m);
     return indice_valido(idx) ? g_unidades[static_cast<size_t>(idx)] : nullptr;
+}
+
+void fijar_linea_simulada(int idx, std::shared_ptr<SimLine> line) {
+    std::lock_guard<std::mutex> lock(g_m);
+    if (indice_valido(idx))
+        g_lineas[static_cast<size_t>(idx)] = std::move(line);
+}
+
+std::shared_ptr<SimLine> linea_simulada(int idx) {
+    std::lock_guard<std::mutex> lock(g_m);
+    return indice_valido(idx) ? g_lineas[static_cast<size_t>(idx)] : nullptr;
 }
 
 bool es_puerto_simulado(const std::string& name) {

@@ -1,42 +1,42 @@
 #include "comms/puerto_sim.h"
 
-#include "sim/unidad_simulada.h"
+#include "sim/linea_simulada.h"
 
-PuertoSimulado::PuertoSimulado(std::shared_ptr<SimUnit> unit, std::string name)
-    : unit_(std::move(unit)), name_(std::move(name)) {}
+PuertoSimulado::PuertoSimulado(std::shared_ptr<SimLine> line, std::string name)
+    : line_(std::move(line)), name_(std::move(name)) {}
 
 PuertoSimulado::~PuertoSimulado() {
     ComReset();
 }
 
 void PuertoSimulado::ComInit(uint8_t) {
-    open_ = unit_ && unit_->line().hostOpen();
+    open_ = line_ && line_->hostOpen();
     result_ = open_ ? scOk : scError;
 }
 
 void PuertoSimulado::ComSetState(int32_t NewBaud, uint8_t NewDataBits, uint8_t NewStopBits,
                                  char NewParity, uint8_t) {
     if (open_)
-        unit_->line().hostSetFormat(LineFormat{NewBaud, NewDataBits, NewStopBits, NewParity});
+        line_->hostSetFormat(LineFormat{NewBaud, NewDataBits, NewStopBits, NewParity});
 }
 
 void PuertoSimulado::ComSetBufSize(int32_t RxBufferSize, int32_t TxBufferSize) {
     if (open_)
-        unit_->line().hostSetBufferSizes(RxBufferSize, TxBufferSize);
+        line_->hostSetBufferSizes(RxBufferSize, TxBufferSize);
 }
 
 void PuertoSimulado::ComRTSOff() {
     if (open_)
-        unit_->line().hostSetRts(false);
+        line_->hostSetRts(false);
 }
 
 bool PuertoSimulado::ComValid() {
-    return open_ && !unit_->line().hostFailed();
+    return open_ && !line_->hostFailed();
 }
 
 void PuertoSimulado::ComReset() {
     if (open_)
-        unit_->line().hostClose();
+        line_->hostClose();
     open_ = false;
 }
 
@@ -44,31 +44,31 @@ void PuertoSimulado::ComBufClear(uint8_t BufDir) {
     if (!open_)
         return;
     if (BufDir == Dir_Inc)
-        unit_->line().hostClearRx();
+        line_->hostClearRx();
     else
-        unit_->line().hostClearTx();
+        line_->hostClearTx();
 }
 
 uint8_t PuertoSimulado::RS_LineState() {
-    return open_ && unit_->line().hostTxReady() ? TX_READY : 0;
+    return open_ && line_->hostTxReady() ? TX_READY : 0;
 }
 
 bool PuertoSimulado::ComWrite(uint8_t SCh) {
-    return open_ && unit_->line().hostWrite(SCh);
+    return open_ && line_->hostWrite(SCh);
 }
 
 bool PuertoSimulado::ComRead(uint8_t& RCh) {
-    return open_ && unit_->line().hostRead(RCh);
+    return open_ && line_->hostRead(RCh);
 }
 
 void PuertoSimulado::ComDTROn() {
     if (open_)
-        unit_->line().hostSetDtr(true);
+        line_->hostSetDtr(true);
 }
 
 void PuertoSimulado::ComDTROff() {
     if (open_)
-        unit_->line().hostSetDtr(false);
+        line_->hostSetDtr(false);
 }
 
 bool PuertoSimulado::ComWaitRx(Tiempo max) {
@@ -76,7 +76,7 @@ bool PuertoSimulado::ComWaitRx(Tiempo max) {
         reloj().sleepFor(max);
         return false;
     }
-    return unit_->line().hostWaitRx(max);
+    return line_->hostWaitRx(max);
 }
 
 bool PuertoSimulado::ComWaitTxReady(Tiempo max) {
@@ -84,13 +84,13 @@ bool PuertoSimulado::ComWaitTxReady(Tiempo max) {
         reloj().sleepFor(max);
         return false;
     }
-    return unit_->line().hostWaitTxReady(max);
+    return line_->hostWaitTxReady(max);
 }
 
 bool PuertoSimulado::ComDrain(Tiempo max) {
-    return open_ && unit_->line().hostDrain(max);
+    return open_ && line_->hostDrain(max);
 }
 
 bool PuertoSimulado::ComFailed() const {
-    return open_ && unit_->line().hostFailed();
+    return open_ && line_->hostFailed();
 }

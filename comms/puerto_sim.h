@@ -1,15 +1,18 @@
 #pragma once
-// Serial adapter over the simulated unit's line.
+// Serial adapter over a simulated line: the simulated unit's, or a bare line with
+// whatever device a test puts behind it.
 
 #include "comms/supercom.h"
 
 #include <memory>
+#include <string>
 
-class SimUnit;
+class SimLine;
 
 class PuertoSimulado final : public TMyCOM {
 public:
-    PuertoSimulado(std::shared_ptr<SimUnit> unit, std::string name);
+    // The line may be an alias into its owner (the unit), which it keeps alive.
+    PuertoSimulado(std::shared_ptr<SimLine> line, std::string name);
     ~PuertoSimulado() override;
 
     void ComInit(uint8_t port) override;
@@ -33,10 +36,8 @@ public:
     bool ComFailed() const override;
     std::string ComName() const override { return name_; }
 
-    SimUnit& unit() { return *unit_; }
-
 private:
-    std::shared_ptr<SimUnit> unit_;
+    std::shared_ptr<SimLine> line_;
     std::string name_;
     uint16_t result_ = scError;
     bool open_ = false;

@@ -171,10 +171,17 @@ bool SimLine::hostWrite(uint8_t b) {
     pumpLocked(t);
     if (!open_ || failed_ || txInFlight_ >= txSize_)
         return false;
+    ++txInFlight_;
+    if (faults_.neverDrains) {
+        // A stuck transmitter (flow control held off): the byte waits in the
+        // buffer for good, until the buffer is emptied.
+        records_.push_back({t, Tiempo::max(), true, b, b, false, false});
+        txBusyUntil_ = Tiempo::max();
+        return true;
+    }
     const Tiempo start = std::max(t, txBusyUntil_);
     const Tiempo end = start + hostFmt_.charTime();
     txBusyUntil_ = end;
-    ++txInFlight_;
     const size_t idx = records_.size();
     records_.push_back({t, end, true, b, b, false, false});
     const unsigned long long gen = txGen_;
@@ -258,7 +265,9 @@ bool SimLine::hostWaitRx(Tiempo max) {
 
 bool SimLine::hostWaitTxReady(Tiempo max) {
     std::unique_lock<std::recursive_mutex> lock(m_);
-    return waitUntil(lock, max, [this] { return open_ && !failed_ && txInFlight_ < txSize_; });
+    // A port that fails or closes ends the wait at once, as a byte that can be taken does.
+    return waitUntil(lock, max, [this] { return !open_ || failed_ || txInFlight_ < txSize_; }) &&
+           open_ && !failed_;
 }
 
 bool SimLine::hostDrain(Tiempo max) {

@@ -107,7 +107,7 @@ public:
     struct Faults {
         bool refuseOpen = false;  // the port does not exist / cannot be opened
         bool inUse = false;       // another program holds it
-        bool neverDrains = false; // the transmitter never empties
+        bool neverDrains = false; // the transmitter is stuck: written bytes never leave
         Tiempo unplugAt{-1};      // the adapter disappears at this time (< 0: never)
     };
     void setFaults(const Faults& f);
