@@ -60,7 +60,7 @@ void OyenteVentana::enHiloVentana(const std::function<void()>& f) {
 }
 
 void OyenteVentana::setStatusText(const std::string& text) {
-    enHiloVentana([&] { ventana_.ui().Label_estado->setText(q(text)); });
+    enHiloVentana([&] { ventana_.mostrarEstado(q(text)); });
 }
 
 void OyenteVentana::setLoadEnabled(bool enabled) {
@@ -80,7 +80,7 @@ void OyenteVentana::setVersionToLoad(const std::string& version) {
 }
 
 void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
-    enHiloVentana([&] { ventana_.ui().Label_estado->setText(q(text)); });
+    enHiloVentana([&] { ventana_.mostrarEstado(q(text)); });
 }
 
 void OyenteVentana::finishLoad() {
@@ -223,6 +223,7 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
 
     // Language: messages and captions follow the locale's primary language; any
     // other language keeps French messages and the form's own captions.
+    idioma_actual_texto = 0;
     const int idioma = elegir_idioma_del_sistema(QLocale());
     if (idioma >= 0) {
         TraductorCaptions traductor;
@@ -295,7 +296,7 @@ AccionesPuerto TPagesDlg_principal::acciones() {
         ui_->BitBtn_start->setEnabled(false);
     };
     a.procesarEventos = procesarEventos;
-    a.mostrarEstado = [this](const std::string& t) { ui_->Label_estado->setText(q(t)); };
+    a.mostrarEstado = [this](const std::string& t) { mostrarEstado(q(t)); };
     a.falloApertura = [this] {
         ui_->LMDProgressFill_progreso->hide();
         ui_->Label_progreso->hide();
@@ -306,6 +307,11 @@ AccionesPuerto TPagesDlg_principal::acciones() {
         timer_.start();
     };
     return a;
+}
+
+void TPagesDlg_principal::mostrarEstado(const QString& texto) {
+    ui_->Label_estado->setText(texto);
+    emit estadoMostrado(texto);
 }
 
 void TPagesDlg_principal::mostrarMonitor(bool visible) {
@@ -359,7 +365,7 @@ void TPagesDlg_principal::terminarTrabajadores() {
     if (grabar_firmware.load()) {
         // A running load cannot be cut short without leaving the unit half written:
         // the window waits for it and says so.
-        ui_->Label_estado->setText(q(texto_mensaje(MSG_ESPERE)));
+        mostrarEstado(q(texto_mensaje(MSG_ESPERE)));
         ui_->PageControl_principal->setEnabled(false);
         procesarEventos();
     }
@@ -388,7 +394,7 @@ void TPagesDlg_principal::SpeedButton1Click() {
     Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(p)].load();
     if (!g || !puertos[static_cast<size_t>(p)].load() || !g->fmon.load())
         return;
-    ui_->Label_estado->setText(q(texto_mensaje(MSG_DETECTANDO)));
+    mostrarEstado(q(texto_mensaje(MSG_DETECTANDO)));
     ui_->GroupBox5->hide();
     pedir_estado = true;
 }
@@ -409,7 +415,7 @@ void TPagesDlg_principal::mostrarEleccionVersion() {
     ui_->RadioButton1->show();
     ui_->RadioButton3->show();
     ui_->BitBtn_start->setEnabled(false);
-    ui_->Label_estado->setText(q(texto_mensaje(MSG_SELECCIONE_VERSION)));
+    mostrarEstado(q(texto_mensaje(MSG_SELECCIONE_VERSION)));
     procesarEventos();
     ui_->GroupBox5->show();
     // CLASS A is the image offered first. Choosing it also when it was still checked
@@ -450,7 +456,7 @@ void TPagesDlg_principal::CargarClick() {
         // A rejected file, or images that cannot be loaded, are never sent: what the
         // bank images still hold belongs to an earlier file.
         if (const int entrada = comprobar_seleccion_para_carga(); entrada >= 0) {
-            ui_->Label_estado->setText(q(texto_mensaje(entrada)));
+            mostrarEstado(q(texto_mensaje(entrada)));
             return;
         }
         ui_->LMDProgressFill_progreso->setValue(0);
@@ -459,7 +465,7 @@ void TPagesDlg_principal::CargarClick() {
         grabar_firmware = true;
         ui_->GroupBox5->hide();
         ui_->BitBtn_start->setEnabled(false);
-        ui_->Label_estado->setText(q(texto_mensaje(MSG_ACTUALIZANDO)));
+        mostrarEstado(q(texto_mensaje(MSG_ACTUALIZANDO)));
     }
     procesarEventos();
 }

@@ -93,6 +93,9 @@ public:
     void CheckBox_trazaClick();
     void Label18Click();
 
+    // The status line (Label_estado); every text shown there is also signalled.
+    void mostrarEstado(const QString& texto);
+
     // Shows or hides the Monitor tab (the service shortcut).
     void mostrarMonitor(bool visible);
     bool monitorVisible() const;
@@ -115,6 +118,9 @@ public:
 
     Ui::TPagesDlg_principal& ui() { return *ui_; }
     int lineasMemo() const;
+
+signals:
+    void estadoMostrado(const QString& texto);
 
 protected:
     void showEvent(QShowEvent* e) override;

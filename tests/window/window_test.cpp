@@ -1,0 +1,549 @@
+// The window's workflow against the simulated units: port choice, file choice, the
+// image choice of joint files, loads, the trace page, language and captions, closing.
+#include "window_fixture.h"
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextStream>
+
+#include <map>
+
+namespace {
+
+// Data bytes of the bank-1 records of one image section of a joint file (XA: the
+// records before the first switch to another upper address), by address.
+std::map<uint32_t, uint8_t> bytesBanco1(const QString& conjunto, const QString& marca) {
+    QFile f(conjunto);
+    std::map<uint32_t, uint8_t> r;
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return r;
+    QTextStream in(&f);
+    while (!in.atEnd() && !in.readLine().startsWith(marca)) {
+    }
+    for (int i = 0; i < 3; ++i)
+        in.readLine();
+    uint32_t upper = 0;
+    while (!in.atEnd()) {
+        const QString l = in.readLine();
+        if (l == QLatin1String(":00000001FF"))
+            break;
+        const int n = l.mid(1, 2).toInt(nullptr, 16);
+        const uint32_t addr = l.mid(3, 4).toUInt(nullptr, 16);
+        const int tipo = l.mid(7, 2).toInt(nullptr, 16);
+        if (tipo == 4)
+            upper = l.mid(9, 4).toUInt(nullptr, 16);
+        if (tipo == 0 && upper == 0)
+            for (int i = 0; i < n; ++i)
+                r[(upper << 16) + addr + static_cast<uint32_t>(i)] =
+                    static_cast<uint8_t>(l.mid(9 + 2 * i, 2).toUInt(nullptr, 16));
+    }
+    return r;
+}
+
+size_t bytesIguales(const std::map<uint32_t, uint8_t>& esperados,
+                    const std::map<uint32_t, uint8_t>& memoria) {
+    size_t n = 0;
+    for (const auto& [a, v] : esperados)
+        if (auto it = memoria.find(a); it != memoria.end() && it->second == v)
+            ++n;
+    return n;
+}
+
+class Receptor : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void abrir(const QUrl& u) { urls << u; }
+};
+
+} // namespace
+
+// ---- the form
+
+TEST_F(VentanaTest, FormHasItsControlsCaptionsAndStartStates) {
+    crearVentana();
+    EXPECT_EQ(w->windowTitle(), "VTR-900 Firmware Loader");
+    EXPECT_EQ(w->size(), QSize(617, 487));
+    EXPECT_EQ(w->minimumSize(), w->maximumSize()) << "not resizable";
+
+    auto* tabs = c<QTabWidget>("PageControl_principal");
+    ASSERT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(0), "Update");
+    EXPECT_EQ(tabs->tabText(1), "Monitor");
+    EXPECT_EQ(tabs->tabText(2), "About ...");
+    EXPECT_FALSE(tabs->isTabVisible(1)) << "the Monitor tab is for service work only";
+    EXPECT_EQ(tabs->currentIndex(), 0);
+
+    const std::map<const char*, const char*> grupos = {{"GroupBox3", " VTR-900 "},
+                                                       {"GroupBox1", " Files  "},
+                                                       {"GroupBox2", " Port  "},
+                                                       {"GroupBox4", " Status  "},
+                                                       {"GroupBox5", "Version"}};
+    for (const auto& [n, t] : grupos)
+        EXPECT_EQ(c<QGroupBox>(n)->title(), t) << n;
+    const std::map<const char*, const char*> textos = {{"Label5", "Current Firmware Version"},
+                                                       {"Label6", "Firmware File "},
+                                                       {"Label12", "Module"},
+                                                       {"Label7", "Version to load"},
+                                                       {"Label21", "Operation:"},
+                                                       {"Label_progreso", "Progress ..."},
+                                                       {"Label9", "QLN-3xx"},
+                                                       {"Label10", "RDF-8xx"},
+                                                       {"Label11", "HWK-8xx"},
+                                                       {"Label13", "PLV"},
+                                                       {"Label2", "VTR-900"},
+                                                       {"Label3", "Firmware Loader"},
+                                                       {"Label4", "V2.10"},
+                                                       {"Label1", "Messages"},
+                                                       {"ProductName", "Firmware Loader"},
+                                                       {"Version", "Version:  2.10"},
+                                                       {"StaticText_version", ""},
+                                                       {"StaticText_modulo", ""},
+                                                       {"StaticText_version_acargar", ""},
+                                                       {"Label_estado", ""}};
+    for (const auto& [n, t] : textos)
+        EXPECT_EQ(texto(n), t) << n;
+    const std::map<const char*, const char*> botones = {
+        {"RadioButton_com1", "COM 1"},     {"RadioButton_com2", "COM 2"},
+        {"RadioButton_com3", "COM 3"},     {"RadioButton_com4", "COM 4"},
+        {"RadioButton3", "USB-I2C"},       {"RadioButton1", "CLASS A"},
+        {"BitBtn_start", "Load"},          {"BitBtn_borrar", "Clear"},
+        {"CheckBox_traza", "Traza ON/OFF"}};
+    for (const auto& [n, t] : botones) {
+        EXPECT_EQ(c<QAbstractButton>(n)->text(), t) << n;
+        if (QString(n).startsWith("Radio")) {
+            EXPECT_FALSE(c<QAbstractButton>(n)->isChecked()) << n;
+        }
+    }
+    EXPECT_TRUE(c<QCheckBox>("CheckBox_traza")->isChecked());
+    EXPECT_FALSE(load()->isEnabled());
+    for (const char* n : {"Label_progreso", "LMDProgressFill_progreso", "GroupBox5"})
+        EXPECT_TRUE(c(n)->isHidden()) << n;
+    EXPECT_EQ(c<QProgressBar>("LMDProgressFill_progreso")->text(), "0 %");
+    EXPECT_TRUE(c<QLineEdit>("Edit_fichero")->text().isEmpty());
+    for (const char* n : {"SpeedButton1", "SpeedButton_fichero"})
+        EXPECT_FALSE(c<QToolButton>(n)->icon().isNull()) << n;
+    EXPECT_TRUE(w->Timer_eventos().isActive());
+    EXPECT_EQ(w->Timer_eventos().interval(), 1000);
+    EXPECT_EQ(w->OpenDialog_firmware().defaultSuffix(), "hex");
+    EXPECT_EQ(QDir(w->OpenDialog_firmware().directory()).canonicalPath(),
+              QDir(QCoreApplication::applicationDirPath()).canonicalPath());
+}
+
+TEST_F(VentanaTest, EveryInputIsNamedForAssistiveTechnology) {
+    crearVentana();
+    // A widget is named by its own text, its accessible name or a label whose buddy it is.
+    QSet<QWidget*> conEtiqueta;
+    for (QLabel* l : w->findChildren<QLabel*>())
+        if (l->buddy())
+            conEtiqueta.insert(l->buddy());
+    for (QWidget* x : w->findChildren<QWidget*>()) {
+        const bool entrada = qobject_cast<QLineEdit*>(x) || qobject_cast<QPlainTextEdit*>(x) ||
+                             qobject_cast<QProgressBar*>(x) || qobject_cast<QToolButton*>(x);
+        if (!entrada || x->window() != w.get())
+            continue;
+        QAccessibleInterface* ai = QAccessible::queryAccessibleInterface(x);
+        ASSERT_NE(ai, nullptr);
+        EXPECT_TRUE(!ai->text(QAccessible::Name).isEmpty() || conEtiqueta.contains(x))
+            << x->objectName().toStdString();
+    }
+    for (const char* n :
+         {"LMDProgressFill_progreso", "Memo_tramas_tx", "SpeedButton1", "SpeedButton_fichero"})
+        EXPECT_FALSE(c(n)->accessibleName().isEmpty()) << n;
+    for (const char* n :
+         {"Label_estado", "StaticText_version", "StaticText_modulo", "StaticText_version_acargar"})
+        EXPECT_TRUE(c(n)->accessibleName().isEmpty()) << n << " shows a value";
+}
+
+TEST_F(VentanaTest, ServiceShortcutRevealsTheMonitorTab) {
+    crearVentana();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    auto* tabs = c<QTabWidget>("PageControl_principal");
+    QTest::keyClick(w.get(), Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(tabs->isTabVisible(1));
+    EXPECT_EQ(tabs->currentIndex(), 1);
+    QTest::keyClick(w.get(), Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(tabs->isTabVisible(1));
+    EXPECT_EQ(w->windowTitle(), "VTR-900 Firmware Loader");
+}
+
+TEST_F(VentanaTest, AboutLinkOpensTheProgramsDocumentation) {
+    crearVentana();
+    Receptor r;
+    QDesktopServices::setUrlHandler("file", &r, "abrir");
+    w->Label18Click();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(r.urls.size(), 1);
+    EXPECT_TRUE(r.urls[0].isLocalFile());
+    EXPECT_TRUE(r.urls[0].toLocalFile().endsWith("README.md"));
+    EXPECT_TRUE(QFileInfo::exists(r.urls[0].toLocalFile()));
+}
+
+// ---- ports
+
+TEST_F(VentanaTest, SelectingAPortOpensItAndDetectsTheUnit) {
+    conUnidad(0, SimUnit::Controller::ARM);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    const QStringList e = estadosMostrados();
+    ASSERT_GE(e.size(), 2);
+    EXPECT_EQ(e.first(), "Detecting VTR-900 ...");
+    EXPECT_TRUE(e.contains(" VTR-900 found"));
+    EXPECT_EQ(texto("StaticText_version"), "4.10");
+    EXPECT_EQ(puerto_seleccionado.load(), 0);
+    EXPECT_EQ(std::string(tipo_vtr), TIPO_VTR_ARM);
+    Tinterface_enlace* l = puertos[0].load();
+    ASSERT_NE(l, nullptr);
+    EXPECT_TRUE(l->abierto());
+    EXPECT_EQ(l->baud(), 19200);
+    EXPECT_EQ(l->paridad(), 'N');
+    ASSERT_NE(grupos_supev[0].load(), nullptr);
+    EXPECT_TRUE(grupos_supev[0].load()->fmon.load());
+
+    // The status request and its reply reach the Monitor page at the next tick.
+    w->Timer_eventosTimer();
+    const QString memo = c<QPlainTextEdit>("Memo_tramas_tx")->toPlainText();
+    EXPECT_TRUE(memo.contains("TX->")) << memo.toStdString();
+    EXPECT_TRUE(memo.contains("RX->")) << memo.toStdString();
+    EXPECT_TRUE(w->Timer_eventos().isActive());
+}
+
+TEST_F(VentanaTest, PortThatCannotOpenShowsItsNumberOnceAndRefreshDoesNothing) {
+    crearVentana();
+    auto* refrescar = c<QToolButton>("SpeedButton1");
+    refrescar->click(); // no port yet
+    EXPECT_TRUE(estadosMostrados().isEmpty());
+    EXPECT_FALSE(pedir_estado);
+
+    radioPuerto(2)->click();
+    EXPECT_EQ(estadosMostrados(), QStringList{"Error: Port --> COM3"});
+    EXPECT_EQ(texto("Label_estado"), "Error: Port --> COM3");
+    EXPECT_FALSE(load()->isEnabled());
+    EXPECT_TRUE(c("LMDProgressFill_progreso")->isHidden());
+
+    radioPuerto(2)->click(); // marked failed: nothing is tried or shown again
+    refrescar->click();      // and nothing is monitored
+    QTest::qWait(20);
+    EXPECT_EQ(estadosMostrados().size(), 1);
+    EXPECT_FALSE(pedir_estado);
+    EXPECT_FALSE(load()->isEnabled());
+    EXPECT_NE(grupos_supev[2].load(), nullptr);
+    EXPECT_FALSE(grupos_supev[2].load()->fmon.load()) << "the worker of a failed port stays idle";
+}
+
+TEST_F(VentanaTest, RefreshOfTheMonitoredPortDetectsAgain) {
+    conUnidad(0, SimUnit::Controller::XA);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    estados->clear();
+    c<QToolButton>("SpeedButton1")->click();
+    EXPECT_TRUE(pedir_estado);
+    ASSERT_FALSE(estadosMostrados().isEmpty());
+    EXPECT_EQ(estadosMostrados().first(), "Detecting VTR-900 ...");
+    ASSERT_TRUE(esperarQue([&] { return !pedir_estado; }));
+    EXPECT_TRUE(estadosMostrados().contains(" VTR-900 found"));
+    EXPECT_EQ(texto("StaticText_version"), "3.05");
+}
+
+TEST_F(VentanaTest, SecondPortStopsTheFirstWorkerAndOpensItsOwn) {
+    auto arm = conUnidad(0, SimUnit::Controller::ARM);
+    conUnidad(1, SimUnit::Controller::XA);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    Tmgrupo_superv* primero = grupos_supev[0].load();
+    ASSERT_TRUE(elegirPuerto(1));
+    EXPECT_EQ(puerto_seleccionado.load(), 1);
+    EXPECT_FALSE(primero->fmon.load());
+    ASSERT_TRUE(esperarQue([&] { return puertos[0].load() == nullptr; }))
+        << "the first worker gives its port up";
+    EXPECT_EQ(grupos_supev[0].load(), primero) << "workers are kept for reuse";
+    ASSERT_NE(grupos_supev[1].load(), nullptr);
+    EXPECT_TRUE(grupos_supev[1].load()->fmon.load());
+    EXPECT_EQ(puertos[1].load()->baud(), 19200);
+    EXPECT_EQ(texto("StaticText_version"), "3.05");
+    EXPECT_EQ(std::string(tipo_vtr), TIPO_VTR_XA);
+
+    // Back to the first port: its worker is reused and detects its unit again.
+    const auto framesAntes = arm->software().records().frames.size();
+    ASSERT_TRUE(elegirPuerto(0));
+    EXPECT_EQ(grupos_supev[0].load(), primero);
+    EXPECT_GT(arm->software().records().frames.size(), framesAntes);
+    EXPECT_EQ(texto("StaticText_version"), "4.10");
+}
+
+// ---- loads
+
+struct CasoCarga {
+    const char* nombre;
+    const char* fichero;
+    SimUnit::Controller unidad;
+    const char* versionACargar; // shown once the file is chosen
+    const char* versionFinal;
+};
+
+void PrintTo(const CasoCarga& k, std::ostream* os) {
+    *os << k.nombre;
+}
+
+class CargaTest : public VentanaTest, public ::testing::WithParamInterface<CasoCarga> {};
+
+TEST_P(CargaTest, LoadEndsWithUpdateCompletedAndTheNewVersion) {
+    const CasoCarga& k = GetParam();
+    auto unidad = conUnidad(0, k.unidad);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra(k.fichero));
+    EXPECT_EQ(texto("StaticText_version_acargar"), k.versionACargar);
+    ASSERT_TRUE(load()->isEnabled());
+
+    ASSERT_TRUE(cargarYEsperar());
+    const QStringList e = estadosMostrados();
+    EXPECT_TRUE(e.contains("Updating Firmware ..."));
+    EXPECT_EQ(texto("Label_estado"), "OK: Update completed");
+    EXPECT_EQ(texto("StaticText_version"), k.versionFinal);
+    EXPECT_TRUE(c("GroupBox5")->isHidden()) << "no image choice for this load";
+    EXPECT_TRUE(c("Label_progreso")->isHidden());
+    EXPECT_TRUE(unidad->software().records().completed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ficheros, CargaTest,
+    ::testing::Values(
+        CasoCarga{"ArmFile", "vtr900_arm_0412.hex", SimUnit::Controller::ARM, "4.12", "4.12"},
+        CasoCarga{"XaFile", "vtr900_xa_0310.hex", SimUnit::Controller::XA, "3.10", "3.10"},
+        CasoCarga{"JointFileOnArmLoadsAtOnce", "vtr900_joint.hex", SimUnit::Controller::ARM, "4.12",
+                  "4.12"}),
+    [](const ::testing::TestParamInfo<CasoCarga>& i) { return std::string(i.param.nombre); });
+
+TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
+    auto xa = conUnidad(0, SimUnit::Controller::XA);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra("vtr900_joint.hex"));
+    EXPECT_EQ(texto("StaticText_modulo"), "VTR-900");
+    EXPECT_EQ(texto("StaticText_version_acargar").trimmed(), "");
+    const auto framesAntes = xa->software().records().frames.size();
+
+    load()->click();
+    EXPECT_FALSE(c("GroupBox5")->isHidden());
+    EXPECT_TRUE(c<QRadioButton>("RadioButton1")->isChecked());
+    EXPECT_FALSE(c<QRadioButton>("RadioButton3")->isChecked());
+    EXPECT_EQ(texto("Label_estado"), "Select Version");
+    EXPECT_EQ(texto("StaticText_version_acargar"), "3.06");
+    EXPECT_TRUE(load()->isEnabled());
+    EXPECT_FALSE(grabar_firmware);
+    QTest::qWait(150); // longer than the worker's polling period
+    EXPECT_EQ(xa->software().records().frames.size(), framesAntes) << "nothing sent yet";
+
+    // The operator takes USB-I2C: that image, not CLASS A, is the one loaded.
+    c<QRadioButton>("RadioButton3")->click();
+    EXPECT_EQ(texto("StaticText_version_acargar"), "2.05");
+    ASSERT_TRUE(cargarYEsperar());
+    EXPECT_EQ(texto("Label_estado"), "OK: Update completed");
+    EXPECT_EQ(texto("StaticText_version"), "2.05");
+    EXPECT_EQ(xa->software().records().identification, "FIRMVTR-900_0205");
+    const auto i2c = bytesBanco1(muestra("vtr900_joint.hex"), "FIRMVTR-900_02");
+    const auto classA = bytesBanco1(muestra("vtr900_joint.hex"), "FIRMVTR-900_03");
+    ASSERT_FALSE(i2c.empty());
+    const auto memoria = xa->xaLoader().memory();
+    EXPECT_EQ(bytesIguales(i2c, memoria), i2c.size()) << "the USB-I2C image is in the unit";
+    EXPECT_LT(bytesIguales(classA, memoria), classA.size()) << "and the CLASS A one is not";
+
+    // The next Load of the same joint file asks again.
+    EXPECT_EQ(std::string(tipo_sw), TIPO_FIRM_VTR_JOINT);
+    load()->click();
+    EXPECT_FALSE(c("GroupBox5")->isHidden());
+    EXPECT_EQ(texto("Label_estado"), "Select Version");
+    EXPECT_TRUE(load()->isEnabled()) << "CLASS A, still checked, is chosen again";
+    EXPECT_FALSE(grabar_firmware);
+}
+
+TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
+    auto arm = conUnidad(0, SimUnit::Controller::ARM);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra("vtr900_arm_0412.hex"));
+    QTemporaryDir d;
+    const QString malo = d.filePath("unknown.hex");
+    {
+        QFile f(malo);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Text));
+        f.write("GARBAGE HEADER\n0\n0\nHEX\n:00000001FF\n");
+    }
+    CapturaCajas cajas;
+    elegirFichero(malo);
+    ASSERT_EQ(cajas.textos, QStringList{"File error"});
+    EXPECT_EQ(cajas.iconos.value(0), QMessageBox::Critical);
+    EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), malo);
+
+    const auto framesAntes = arm->software().records().frames.size();
+    load()->click();
+    EXPECT_FALSE(grabar_firmware) << "the previous file's images are not loaded";
+    EXPECT_NE(texto("Label_estado"), "Updating Firmware ...");
+    QTest::qWait(150);
+    EXPECT_EQ(arm->software().records().frames.size(), framesAntes);
+}
+
+TEST_F(VentanaTest, FileErrorsAreShownInBoxesAndCancelKeepsTheEarlierFile) {
+    crearVentana();
+    CapturaCajas cajas;
+    siguienteFichero.reset(); // cancelled, nothing chosen before
+    c<QToolButton>("SpeedButton_fichero")->click();
+    elegirFichero("/nonexistent/firmware.hex");
+    EXPECT_EQ(cajas.textos, (QStringList{"No file found", "Not File"}));
+
+    elegirFichero(muestra("vtr900_arm_0412.hex"));
+    EXPECT_EQ(texto("StaticText_version_acargar"), "4.12");
+    c<QLabel>("StaticText_version_acargar")->clear();
+    siguienteFichero.reset(); // cancelled: the earlier choice is read again
+    c<QToolButton>("SpeedButton_fichero")->click();
+    EXPECT_EQ(texto("StaticText_version_acargar"), "4.12");
+    EXPECT_EQ(cajas.textos.size(), 2);
+}
+
+// ---- the Monitor page
+
+TEST_F(VentanaTest, MonitorOverThousandLinesIsEmptiedAndDroppedLinesAreShown) {
+    crearVentana();
+    // An idle worker whose queue only this test fills (one producer).
+    auto* g = new Tmgrupo_superv();
+    grupos_supev[3].store(g);
+    auto* memo = c<QPlainTextEdit>("Memo_tramas_tx");
+    for (int i = 0; i < 1001; ++i)
+        memo->appendPlainText(QString("line %1").arg(i));
+    ASSERT_EQ(w->lineasMemo(), 1001);
+    auto linea = [](const std::string& t) {
+        auto* m = new Tmensaje();
+        m->ftraza = t;
+        return m;
+    };
+    g->traza_log.add(linea("TX->A5,01"));
+    w->Timer_eventosTimer();
+    EXPECT_EQ(w->lineasMemo(), 1);
+    EXPECT_EQ(memo->toPlainText(), "TX->A5,01");
+
+    // A full queue drops what does not fit; the page says how many.
+    for (int i = 0; i < MAX_MENSAJES + 3; ++i)
+        g->traza_log.add(linea("RX->" + std::to_string(i)));
+    w->Timer_eventosTimer();
+    EXPECT_FALSE(g->traza_log.hay_mensajes());
+    const QString ultima = memo->document()->lastBlock().text();
+    EXPECT_TRUE(ultima.contains("3 trace lines dropped")) << ultima.toStdString();
+    EXPECT_LE(w->lineasMemo(), 1001);
+
+    c<QPushButton>("BitBtn_borrar")->click();
+    EXPECT_EQ(w->lineasMemo(), 0);
+    auto* traza = c<QCheckBox>("CheckBox_traza");
+    hab_traza = true;
+    traza->click();
+    EXPECT_FALSE(hab_traza);
+    traza->click();
+    EXPECT_TRUE(hab_traza);
+}
+
+// ---- language and captions
+
+struct CasoIdioma {
+    const char* nombre;
+    QLocale::Language idioma;
+    const char* diccionario; // "" = the one installed next to the program
+    int mensajes;            // idioma_actual_texto
+    const char* label5;
+    const char* load;
+    const char* errorPuerto; // nullptr: entry 6 of the table in that language, then 3
+};
+
+void PrintTo(const CasoIdioma& k, std::ostream* os) {
+    *os << k.nombre;
+}
+
+class IdiomaTest : public VentanaTest, public ::testing::WithParamInterface<CasoIdioma> {};
+
+TEST_P(IdiomaTest, LocaleChoosesMessagesAndCaptions) {
+    const CasoIdioma& k = GetParam();
+    QLocale::setDefault(QLocale(k.idioma));
+    QTemporaryDir d;
+    QString dic;
+    if (std::string(k.diccionario) == "missing") {
+        dic = d.filePath("vtr900prog.mld");
+    } else if (std::string(k.diccionario) == "broken") {
+        dic = d.filePath("vtr900prog.mld");
+        QFile f(dic);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[fr\nLabel5=\"Version actuelle\nBitBtn_start=\"Charger\"\n");
+    }
+    idioma_actual_texto = 2; // shows that an unknown language falls back to French
+    crearVentana(dic);
+    EXPECT_EQ(idioma_actual_texto.load(), k.mensajes);
+    EXPECT_EQ(texto("Label5"), k.label5);
+    EXPECT_EQ(load()->text(), k.load);
+    EXPECT_EQ(w->windowTitle(), "VTR-900 Firmware Loader");
+    radioPuerto(2)->click();
+    const QString error = k.errorPuerto
+                              ? QString::fromUtf8(k.errorPuerto)
+                              : QString::fromStdString(texto_mensaje(k.mensajes, 6) + "3");
+    EXPECT_EQ(texto("Label_estado"), error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, IdiomaTest,
+    ::testing::Values(CasoIdioma{"GermanKeepsFrenchMessagesAndFormCaptions", QLocale::German, "", 0,
+                                 "Current Firmware Version", "Load", "Erreur: Port --> COM3"},
+                      CasoIdioma{"FrenchTakesTheDictionarysFrench", QLocale::French, "", 0,
+                                 "Version actuelle du firmware", "Charger",
+                                 "Erreur: Port --> COM3"},
+                      CasoIdioma{"SpanishTakesTheDictionarysSpanish", QLocale::Spanish, "", 1,
+                                 "Versión actual del firmware", "Cargar", nullptr},
+                      CasoIdioma{"ItalianWithoutDictionaryKeepsFormCaptions", QLocale::Italian,
+                                 "missing", 3, "Current Firmware Version", "Load", nullptr},
+                      CasoIdioma{"FrenchWithBrokenDictionaryKeepsFormCaptions", QLocale::French,
+                                 "broken", 0, "Current Firmware Version", "Load",
+                                 "Erreur: Port --> COM3"}),
+    [](const ::testing::TestParamInfo<CasoIdioma>& i) { return std::string(i.param.nombre); });
+
+// ---- closing
+
+TEST_F(VentanaTest, ClosingDuringALoadLetsItFinishAndEndsEveryWorker) {
+    auto arm = conUnidad(0, SimUnit::Controller::ARM);
+    conUnidad(1, SimUnit::Controller::XA);
+    crearVentana();
+    w->show();
+    ASSERT_TRUE(elegirPuerto(1));
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra("vtr900_arm_0412.hex"));
+    // The operator closes the window as soon as the worker reports from the load.
+    bool duranteCarga = false;
+    bool pedido = false;
+    QObject::connect(w.get(), &TPagesDlg_principal::estadoMostrado, w.get(), [&](const QString& t) {
+        if (pedido || t == "Updating Firmware ...")
+            return;
+        pedido = true;
+        QTimer::singleShot(0, w.get(), [&] {
+            duranteCarga = grabar_firmware;
+            w->close();
+        });
+    });
+    load()->click();
+    ASSERT_TRUE(grabar_firmware);
+    ASSERT_TRUE(esperarQue([&] { return !w->isVisible(); }));
+    EXPECT_TRUE(duranteCarga);
+    EXPECT_FALSE(grabar_firmware);
+    EXPECT_TRUE(arm->software().records().completed) << "the load was allowed to finish";
+    for (size_t i = 0; i <= MAX_PUERTOS; ++i) {
+        EXPECT_EQ(grupos_supev[i].load(), nullptr) << i;
+        EXPECT_EQ(puertos[i].load(), nullptr) << i;
+    }
+    EXPECT_FALSE(w->Timer_eventos().isActive());
+}
+
+#include "window_test.moc"
