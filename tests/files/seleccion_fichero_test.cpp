@@ -75,7 +75,8 @@ TEST_F(FilesTest, NoNameOrMissingFileChangesNothing) {
         int entry;
     } cases[] = {{"", 2},
                  {operador.filePath("absent.hex").toStdString(), 1},
-                 {operador.path().toStdString(), 1}};
+                 {operador.path().toStdString(), 1},
+                 {"/dev/zero", 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         view = {};
@@ -106,6 +107,7 @@ TEST_F(FilesTest, RejectedHeaderClearsTheEarlierSelection) {
         {"lower case", "firmvtr-900_0205\na\nb\nc\n"},
         {"binary garbage", garbage},
         {"endless first line", "FIRMVTR-900_0205" + std::string(2 * 1024 * 1024, 'A')},
+        {"endless module record", "FIRMXYZ-100 0102\na\nb\nHEX\n" + std::string(5000, '0') + "\n"},
         {"endless record",
          "FIRMVTR-900_0205\na\nb\nc\n" + std::string(5000, '0') + "\n" + EOF_REC + "\n"},
     };

@@ -46,9 +46,11 @@ bool LectorLineas::leer(std::string& linea) {
             }
             return !fallo_;
         }
-        if (longitud_ < MAX_LONGITUD_LINEA + 1)
-            linea.push_back(c);
-        ++longitud_;
+        linea.push_back(c);
+        // No firmware line is this long: stop here rather than read on through what
+        // may be an endless stream of bytes without a line end.
+        if (++longitud_ > MAX_LONGITUD_LINEA)
+            return !fallo_;
     }
 }
 

@@ -3,8 +3,8 @@
 //
 // Firmware files come from many editors and tools: lines may end in CR LF, LF or a
 // lone CR, and a wrong pick in the file dialog may hand us a binary file with no line
-// end at all. The reader therefore never keeps more than a bounded part of a line
-// while still counting its full length, so nothing can make it run out of memory.
+// end at all (or a device that never ends). The reader therefore gives up on a line
+// as soon as it is longer than any firmware line can be.
 
 #include <QFile>
 #include <QSaveFile>
@@ -23,10 +23,12 @@ public:
 
     bool abrir();
     // Next line, without its line end. False at the end of the file or on a read
-    // error (fallo() then tells which).
+    // error (fallo() then tells which). A line longer than MAX_LONGITUD_LINEA is
+    // returned cut just past the limit with demasiadoLarga() set; reading on after
+    // that is not meaningful.
     bool leer(std::string& linea);
 
-    // Full length of the last line read (may exceed what leer() returned).
+    // Length of the last line read.
     qint64 longitud() const { return longitud_; }
     bool demasiadoLarga() const { return longitud_ > MAX_LONGITUD_LINEA; }
     // Bytes consumed so far, line ends included.

@@ -118,8 +118,11 @@ void borrar_imagenes() {
     }
 }
 
+// A file that cannot be used: nothing of it, and nothing of the file before it, is
+// left where Load would find it.
 void fallo_fichero(FileSelectionView& view) {
     anular_seleccion();
+    borrar_bancos();
     view.setModuleText({});
     view.setVersionToLoad({});
     view.showFileError(MENSAJE_ERROR_FICHERO);
@@ -185,8 +188,14 @@ bool medir_modulo(LectorLineas& lector, bool binario, qint64 longitud_cabecera) 
     } else {
         total = longitud_cabecera;
         std::string linea;
-        while (lector.leer(linea))
+        while (lector.leer(linea)) {
+            if (lector.demasiadoLarga()) {
+                anotar_error(QStringLiteral("not a firmware line in"), lector.ruta(),
+                             QStringLiteral("line too long"));
+                return false;
+            }
             total += lector.longitud();
+        }
         if (lector.fallo()) {
             anotar_error(QStringLiteral("cannot read"), lector.ruta(), lector.error());
             return false;
@@ -245,7 +254,8 @@ void seleccionar_fichero(const std::string& nombre, FileSelectionView& view) {
         return;
     }
     const QFileInfo info(q(nombre));
-    if (!info.exists() || info.isDir()) {
+    // Only a plain file: a device or a pipe could block or never end.
+    if (!info.exists() || !info.isFile()) {
         view.showFileError(MENSAJE_NO_EXISTE);
         return;
     }
@@ -263,7 +273,6 @@ void seleccionar_fichero(const std::string& nombre, FileSelectionView& view) {
     tipo_sw = TIPO_FIRM_VTR_NONE;
     if (!lector.abrir()) {
         anotar_error(QStringLiteral("cannot open"), lector.ruta(), lector.error());
-        borrar_bancos();
         fallo_fichero(view);
         return;
     }
@@ -293,7 +302,6 @@ void seleccionar_fichero(const std::string& nombre, FileSelectionView& view) {
         if (g_ultimo_error.empty())
             anotar_error(QStringLiteral("not a firmware file:"), lector.ruta(),
                          QStringLiteral("identification line not recognised"));
-        borrar_bancos();
         fallo_fichero(view);
         return;
     }
@@ -311,7 +319,6 @@ void seleccionar_fichero(const std::string& nombre, FileSelectionView& view) {
     if (contiene(modulo, MODULO_VTR)) {
         const bool arm = id[13] >= '4' || id[12] > '0';
         if (!repartir_bancos(lector, arm)) {
-            borrar_bancos();
             fallo_fichero(view);
             return;
         }
