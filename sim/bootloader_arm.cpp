@@ -54,6 +54,8 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
     case State::WaitSync:
         if (b == SYNC) {
             commands_.push_back({SYNC, t, !faults_.silent});
+            if (faults_.silent)
+                return; // a controller that never comes up
             reply(ACK);
             state_ = State::Command;
         }
