@@ -3,6 +3,7 @@
 #include "common/global.h"
 #include "comms/Tcola.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -87,7 +88,28 @@ int Tinterface_enlace::enviar_trama_nenlace(uint8_t ncom, int32_t timeout, Tmens
     const int n = prepara_trama(mensaje);
     if (hab_traza)
         anotar_traza(ncom, linea_traza(mensaje, n, MODO_ANOT_TX));
-    return enviar_trama_nfisico(n, timeout, mensaje.trama_nfisico);
+    // A frame full of 0xA5 bytes is longer after stuffing than the physical level
+    // takes in one send (up to 518 bytes for 255 data bytes).
+    return enviar_bytes(mensaje.trama_nfisico.data(), static_cast<size_t>(n), timeout);
+}
+
+int Tinterface_enlace::enviar_bytes(const uint8_t* datos, size_t n, int32_t timeout) {
+    constexpr size_t pieza = MAX_BUF_TRAMA + 1;
+    const size_t primera = std::min(pieza, n);
+    Tbuff b{};
+    std::copy(datos, datos + primera, b.begin());
+    int r = enviar_trama_nfisico(static_cast<int32_t>(primera), timeout, b);
+    // The following pieces go straight to the transmitter: emptying the input again
+    // would lose what the far end has already said (an echo of the first piece).
+    for (size_t off = primera; off < n && r == TRAMA_TRANSMITIDA; off += pieza) {
+        if (!fabierto || !puerto)
+            return ERROR_INTERFACE_NOOPEN;
+        const size_t k = std::min(pieza, n - off);
+        for (size_t i = 0; i < k; ++i)
+            trama[i] = datos[off + i];
+        r = transmitir_trama(static_cast<int32_t>(k), timeout);
+    }
+    return r;
 }
 
 int Tinterface_enlace::recibir_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje) {
@@ -136,16 +158,8 @@ bool Tinterface_enlace::extraer_cabecera(Tmensaje& mensaje, int32_t /*nby_check*
 void Tinterface_enlace::enviar_datos_nenlace(uint8_t ncom, const std::string& buffer_datos) {
     if (hab_traza)
         anotar_traza(ncom, buffer_datos);
-    constexpr size_t pieza = MAX_BUF_TRAMA + 1;
-    size_t off = 0;
-    do {
-        const size_t n = std::min(pieza, buffer_datos.size() - off);
-        Tbuff b{};
-        for (size_t i = 0; i < n; ++i)
-            b[i] = static_cast<uint8_t>(buffer_datos[off + i]);
-        (void)enviar_trama_nfisico(static_cast<int32_t>(n), 40, b);
-        off += n;
-    } while (off < buffer_datos.size());
+    (void)enviar_bytes(reinterpret_cast<const uint8_t*>(buffer_datos.data()), buffer_datos.size(),
+                       40);
 }
 
 int Tinterface_enlace::recibir_datos_nenlace(uint8_t ncom, int32_t timeout,

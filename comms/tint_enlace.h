@@ -21,13 +21,19 @@ public:
     int recibir_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje);
     bool extraer_cabecera(Tmensaje& mensaje, int32_t nby_check);
     // Sends the text as it is. A text longer than the serial layer's buffer
-    // (MAX_BUF_TRAMA + 1 characters) is sent in consecutive pieces.
+    // (MAX_BUF_TRAMA + 1 characters) is sent in consecutive pieces, as one stream.
     void enviar_datos_nenlace(uint8_t ncom, const std::string& buffer_datos);
     int recibir_datos_nenlace(uint8_t ncom, int32_t timeout, const std::string& buffer_datos);
     void activar_dtr(uint8_t ncom, int32_t modo);
     static uint32_t calcular_crc_32_torvex(uint32_t crc, const Tbuff& buf, int32_t len);
     // Same over any byte range (no 601-byte limit).
     static uint32_t calcular_crc_32(uint32_t crc, const uint8_t* data, size_t len);
+
+private:
+    // Sends bytes through the physical level, which takes at most MAX_BUF_TRAMA + 1
+    // at a time: unread input is dropped once, before the first piece, and the
+    // rest follows without a gap. Stops at the first piece that did not go out.
+    int enviar_bytes(const uint8_t* datos, size_t n, int32_t timeout);
 };
 
 // ---- trace lines

@@ -340,3 +340,19 @@ TEST(LinkTrace, LongTextIsSentWholeAndTracedOnce) {
     EXPECT_EQ(std::string(got.begin(), got.end()), text);
     EXPECT_EQ(w.takeTrace(), std::vector<std::string>{text});
 }
+
+// With a small transmit buffer the text takes a while to go out; what the unit says
+// meanwhile (here an answer to its first part) must still be there afterwards.
+TEST(LinkTrace, LongTextKeepsWhatTheUnitSaidMeanwhile) {
+    WorkerOnSimPort w;
+    auto& l = *w.sim.link;
+    ASSERT_EQ(l.abrir_interface(w.kPort, MODO_RS232, 19200, 8, 1, 'N', 0, THRESHOLD08, 15000, 64,
+                                AJUSTE_RS485_DEF),
+              0);
+    UnitLink& unit = w.sim.unit->link();
+    unit.schedule(w.sim.clock.now() + ms(50), [&unit] {
+        unit.sendToHost({'O', 'K', '!'}, FORMAT_19200_8N1);
+    });
+    w.sim.link->enviar_datos_nenlace(w.kPort, std::string(1200, 'x'));
+    EXPECT_EQ(l.recibir_datos_nfisico(40, "OK!"), TRAMA_RECIBIDA);
+}

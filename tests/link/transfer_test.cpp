@@ -250,6 +250,19 @@ TEST(BinTransfer, ImageAfterTheHeaderGoesInPacketsOf253) {
     }
 }
 
+// Data made of start bytes doubles in size on the wire: a full packet of them is
+// longer than one send of the physical level and must still arrive whole.
+TEST(BinTransfer, ImageOfStartBytesArrivesWhole) {
+    WorkerOnSimPort w;
+    const std::string img(600, '\xA5');
+    fichero_banco3 = w.writeFile("MOD.BIN", kHeader + img);
+    EXPECT_FALSE(w.superv->grabar_flash_bin("ID"));
+    const auto r = w.records();
+    EXPECT_EQ(std::string(r.data.begin(), r.data.end()), img);
+    EXPECT_TRUE(r.completed);
+    EXPECT_TRUE(r.rejected.empty());
+}
+
 // The unit takes its time to make room: the first packet follows the start's
 // answer only after the 20 s wait.
 TEST(BinTransfer, StartIsAnsweredAfterTheLongWait) {
