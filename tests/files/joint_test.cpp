@@ -263,6 +263,24 @@ TEST_F(JointTest, LoadRefusesAnImageTheFileDoesNotHold) {
     EXPECT_EQ(comprobar_seleccion_para_carga(), 0);
 }
 
+TEST_F(JointTest, GarbageInAJointFileRejectsIt) {
+    for (const auto& [what, lines] : std::vector<std::pair<std::string, Lineas>>{
+             {"between sections", JOINT_HEADER + section("FIRMVTR-900_0412", ARM) +
+                                      Lineas{std::string(100000, '\x01')}},
+             {"inside a section",
+              JOINT_HEADER + section("FIRMVTR-900_0412", {D1, std::string(3000, 'F'), EOF_REC})}}) {
+        SCOPED_TRACE(what);
+        tipo_vtr = TIPO_VTR_ARM;
+        view = {};
+        seleccionar_fichero(write("g.hex", lines), view);
+        EXPECT_EQ(view.errors, std::vector<int>{0});
+        EXPECT_EQ(vtr_ARM_version.get(), "");
+        EXPECT_EQ(images(), Images{});
+        EXPECT_EQ(view.loadEnabled, std::vector<bool>{false});
+        EXPECT_EQ(comprobar_seleccion_para_carga(), 0);
+    }
+}
+
 TEST_F(JointTest, MissingImageFileFailsTheSelection) {
     choose(sample("vtr900_joint.hex"));
     ASSERT_TRUE(QFile::remove(QString::fromStdString(imagen(ID_FICHERO_ARM2))));

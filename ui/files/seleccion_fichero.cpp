@@ -354,14 +354,15 @@ bool abrirficheros() {
     return ok;
 }
 
-bool cerrarficheros() {
-    bool ok = true;
+// Puts the six images in place, or (guardar false, or any of them failed) none of
+// them: a split that failed anywhere leaves no image behind.
+static bool cerrar_imagenes(bool guardar) {
+    bool ok = guardar;
     for (auto& f : g_imagenes)
         if (f && f->fallo()) {
             anotar_error(QStringLiteral("cannot write"), f->ruta(), f->error());
             ok = false;
         }
-    // All six or none: a split that failed anywhere leaves no image behind.
     for (auto& f : g_imagenes) {
         if (!f)
             continue;
@@ -376,6 +377,10 @@ bool cerrarficheros() {
     if (!ok)
         borrar_imagenes();
     return ok;
+}
+
+bool cerrarficheros() {
+    return cerrar_imagenes(true);
 }
 
 bool dividir_jointVTR(FileSelectionView& view) {
@@ -401,6 +406,12 @@ bool dividir_jointVTR(FileSelectionView& view) {
     std::array<qint64, NUM_IMAGENES> tamano{};
     std::string linea;
     while (ok && lector.leer(linea)) {
+        if (lector.demasiadoLarga()) {
+            anotar_error(QStringLiteral("not a firmware line in"), lector.ruta(),
+                         QStringLiteral("line too long"));
+            ok = false;
+            break;
+        }
         int k = 0;
         while (k < NUM_IMAGENES && !contiene(linea, IMAGENES[k].prefijo))
             ++k;
@@ -446,7 +457,7 @@ bool dividir_jointVTR(FileSelectionView& view) {
         anotar_error(QStringLiteral("cannot read"), lector.ruta(), lector.error());
         ok = false;
     }
-    if (!cerrarficheros())
+    if (!cerrar_imagenes(ok))
         ok = false;
     if (!ok) {
         for (const DatosImagen& d : IMAGENES) {
