@@ -243,10 +243,11 @@ TEST(BinTransfer, ImageAfterTheHeaderGoesInPacketsOf253) {
             EXPECT_LE(p.payload.size(), 255u);
         EXPECT_EQ(w.superv->fcrc, SimRunningSoftware::crc32(r.data));
         EXPECT_TRUE(r.rejected.empty());
-        if (n > 0)
+        if (n > 0) {
             EXPECT_EQ(w.listener.progress.back(), 100);
-        else
+        } else {
             EXPECT_EQ(be32(framesWithSub(r, SUBCOMANDO_FIN_TRANSFERENCIA)[0].payload, 2), 0u);
+        }
     }
 }
 
@@ -344,5 +345,22 @@ TEST(Transfer, TraceQueueFollowsTheSwitch) {
         ASSERT_EQ(lines.size(), 10u);
         for (size_t i = 0; i < lines.size(); ++i)
             EXPECT_EQ(lines[i].substr(0, 4), i % 2 ? "RX->" : "TX->") << i;
+    }
+}
+
+// The identification and its two zero bytes travel in a one-byte length: a longer
+// one is refused before anything is sent instead of going out cut short.
+TEST(Transfer, IdentificationLongerThanAFrameIsRefused) {
+    for (size_t len : {size_t(253), size_t(254)}) {
+        SCOPED_TRACE(len);
+        WorkerOnSimPort w;
+        fichero_banco2 = w.writeFile("FIRMB2.HEX", ":00000001FF\r\n");
+        const std::string id(len, 'I');
+        EXPECT_EQ(w.superv->grabar_flash_intelhex(id), len > 253);
+        const auto r = w.records();
+        EXPECT_EQ(r.frames.empty(), len > 253);
+        if (len <= 253) {
+            EXPECT_EQ(r.identification, id);
+        }
     }
 }
