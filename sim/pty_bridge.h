@@ -1,0 +1,75 @@
+#pragma once
+// Serves a simulated device on a pseudo-terminal, so that a real program can open
+// the terminal's slave side as a serial port and talk to the device over a tty.
+//
+// The bridge is the device's UnitLink: bytes the program writes reach the device
+// as they are read from the master side, the device's replies are written to the
+// master side, and the device's scheduled work runs on the real clock. A
+// pseudo-terminal carries no modem lines and no line rate, so hasModemLines() is
+// false: the device cannot see DTR and nothing is garbled by a format mismatch.
+//
+// One thread (the one that calls run()) drives everything: reads, scheduled work
+// and the device's callbacks; stop() may be called from any thread, and from a
+// signal handler.
+
+#include "sim/linea_simulada.h"
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+class PtyBridge final : public UnitLink {
+public:
+    explicit PtyBridge(SimDevice& device);
+    ~PtyBridge() override;
+    PtyBridge(const PtyBridge&) = delete;
+    PtyBridge& operator=(const PtyBridge&) = delete;
+
+    // Creates the pseudo-terminal (raw mode) and attaches the device. False with
+    // a reason in error when the system refuses.
+    bool open(std::string& error);
+    // The path a program opens as its serial port ("/dev/pts/N").
+    std::string slavePath() const { return slavePath_; }
+
+    // Serves until stop() is called. Returns false when the terminal failed.
+    bool run();
+    // Async-signal-safe.
+    void stop();
+
+    // Bytes read from the master side so far (diagnostics).
+    unsigned long long bytesFromHost() const { return fromHost_.load(); }
+    unsigned long long bytesToHost() const { return toHost_.load(); }
+
+    // ---- UnitLink
+    Tiempo now() const override;
+    void sendToHost(const std::vector<uint8_t>& bytes, const LineFormat& fmt) override;
+    void schedule(Tiempo at, std::function<void()> fn) override;
+    bool hasModemLines() const override { return false; }
+
+private:
+    // Runs the work due by t, each at its own time; returns when none is left.
+    void runDue(Tiempo t);
+    bool flushOut();
+
+    SimDevice& device_;
+    int master_ = -1;
+    int slave_ = -1; // kept open so that a program closing its side is no hang-up
+    int wake_[2] = {-1, -1};
+    std::string slavePath_;
+
+    mutable std::mutex m_;
+    std::multimap<std::pair<long long, unsigned long long>, std::function<void()>> events_;
+    unsigned long long seq_ = 0;
+    std::vector<uint8_t> out_; // replies not yet taken by the terminal
+    Tiempo unitBusyUntil_{0};
+    bool inEvent_ = false; // only touched by the driving thread
+    Tiempo eventTime_{0};
+
+    std::atomic<bool> stop_{false};
+    std::atomic<unsigned long long> fromHost_{0};
+    std::atomic<unsigned long long> toHost_{0};
+};

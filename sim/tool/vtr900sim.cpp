@@ -1,0 +1,83 @@
+// Companion program: serves the simulated VTR-900 unit on a pseudo-terminal, so that
+// the loader (or any serial program) can be run against it over a real tty.
+//
+//   vtr900sim [arm|xa]
+//
+// Prints the terminal's path on the first line of its output, then serves until it
+// is interrupted (SIGINT, SIGTERM). The unit runs on the real clock.
+#include "sim/pty_bridge.h"
+#include "sim/unidad_simulada.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#ifdef _WIN32
+int main() {
+    std::fputs("vtr900sim: pseudo-terminals are not available on this system\n", stderr);
+    return 2;
+}
+#else
+
+namespace {
+PtyBridge* g_bridge = nullptr;
+
+extern "C" void on_signal(int) {
+    if (g_bridge)
+        g_bridge->stop();
+}
+
+void usage(FILE* f) {
+    std::fputs("Usage: vtr900sim [arm|xa]\n"
+               "Serves a simulated VTR-900 unit (ARM controller by default, or XA) on a\n"
+               "pseudo-terminal and prints the terminal's path. Point the loader at it:\n"
+               "  vtr900prog --port <path> --file <firmware.hex>\n"
+               "A pseudo-terminal has no DTR: the unit's loaders are entered by their\n"
+               "traffic. Stop with Ctrl+C.\n",
+               f);
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string kind = "arm";
+    if (argc > 2) {
+        usage(stderr);
+        return 2;
+    }
+    if (argc == 2) {
+        if (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
+            usage(stdout);
+            return 0;
+        }
+        kind = argv[1];
+    }
+    auto unit = crear_unidad_simulada(kind);
+    if (!unit) {
+        std::fprintf(stderr, "vtr900sim: unknown controller '%s' (arm or xa)\n", kind.c_str());
+        return 2;
+    }
+    PtyBridge bridge(*unit);
+    std::string error;
+    if (!bridge.open(error)) {
+        std::fprintf(stderr, "vtr900sim: %s\n", error.c_str());
+        return 1;
+    }
+    g_bridge = &bridge;
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", bridge.slavePath().c_str());
+    std::fflush(stdout);
+    const bool ok = bridge.run();
+    g_bridge = nullptr;
+    std::fprintf(stderr, "vtr900sim: %llu bytes received, %llu sent\n", bridge.bytesFromHost(),
+                 bridge.bytesToHost());
+    return ok ? 0 : 1;
+}
+
+#endif
