@@ -59,8 +59,9 @@ TEST_F(BootloaderSimulado, WriteMemoryChecksEveryChecksum) {
         enviar(c.datos);
         EXPECT_EQ(respuestas(), c.respuesta);
         EXPECT_EQ(bl().memory().size(), c.escrito ? 2u : 0u);
-        if (c.escrito)
+        if (c.escrito) {
             EXPECT_EQ(bl().memory().at(0x08000100), 0xAA);
+        }
     }
 }
 

@@ -10,10 +10,13 @@ using Evento = ListenerGrabador::Evento;
 using C = SimUnit::Controller;
 
 struct Preparacion {
+    Preparacion(C c, bool arm_mudo = false, std::vector<SimXaLoader::LineFault> fallos = {},
+                bool xa_mudo = false)
+        : controlador(c), armMudo(arm_mudo), fallosXa(std::move(fallos)), xaMudo(xa_mudo) {}
     C controlador;
-    bool armMudo = false;
+    bool armMudo;
     std::vector<SimXaLoader::LineFault> fallosXa;
-    bool xaMudo = false;
+    bool xaMudo;
 };
 
 std::unique_ptr<GrupoPrueba> preparar(const Preparacion& p) {
