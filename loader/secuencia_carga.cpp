@@ -173,9 +173,11 @@ void Tmgrupo_superv::refrescar_estado() {
     retardo_msec(TIEMPO_AVISO);
     fcarga.clear();
     domensaje();
+    // The request is done before Load is offered: a front end that posts a new
+    // request as soon as it sees Load enabled must not have it cleared here.
+    pedir_estado.store(false);
     fstart = true;
     dostart();
-    pedir_estado.store(false);
 }
 
 void Tmgrupo_superv::cargar_firmware() {

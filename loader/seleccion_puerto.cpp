@@ -160,11 +160,11 @@ void liberar_trabajadores() {
         g->setListener(nullptr);
         // An open port belongs to the worker's thread, which closes it itself.
         Tinterface_enlace* l = puertos[i].load();
-        if (l && l->abierto()) {
+        if (l && l->abierto() && g->en_ejecucion()) {
             g->fmon.store(false);
             g->fcerrar_int.store(true);
             g->Start();
-            while (!g->esperar_cierre(TRAMO_ESPERA))
+            while (!g->esperar_cierre(TRAMO_ESPERA) && g->en_ejecucion())
                 procesar_eventos_propios();
         }
         g->Stop();
@@ -173,7 +173,8 @@ void liberar_trabajadores() {
         grupos_supev[i].store(nullptr);
         delete g;
     }
-    // Link objects that never reached a worker (a port that failed to open).
+    // Link objects that never reached a worker (a port that failed to open), or
+    // whose worker had already ended.
     for (auto& slot : puertos)
         delete slot.exchange(nullptr);
 }

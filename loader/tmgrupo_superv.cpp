@@ -128,8 +128,10 @@ void Tmgrupo_superv::Execute() {
             if (!ffin_tarea.load(std::memory_order_acquire) &&
                 !fmon.load(std::memory_order_acquire) &&
                 !fcerrar_int.load(std::memory_order_acquire)) {
+                fen_reposo.store(true);
                 if (Tevento::wait_any(fstopsuperv_event, ts, farranquesuperv_event, ta) == 0)
                     ffin_tarea.store(true, std::memory_order_release);
+                fen_reposo.store(false);
             }
         }
         if (fcerrar_int.load(std::memory_order_acquire))

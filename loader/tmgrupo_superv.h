@@ -63,6 +63,8 @@ public:
     // The thread the port's serial object must be handed to.
     QThread* hilo() const;
     bool en_ejecucion() const; // the thread has not left Execute yet
+    // The thread sleeps on its two events (idle): only Start or Stop wakes it.
+    bool en_reposo() const { return fen_reposo.load(); }
 
     // Takes back a close request (fcerrar_int) the thread has not started on: true
     // when one was pending, and the port then stays with this worker.
@@ -157,6 +159,7 @@ private:
     Tevento farranquesuperv_event{fsenal};
     std::unique_ptr<Hilo> fhilo;
     std::atomic<bool> fen_ejecucion{false};
+    std::atomic<bool> fen_reposo{false};
     // The close of the port, from taking fcerrar_int to emptying the slot of puertos.
     std::mutex fcierre_m;
     std::condition_variable fcierre_cv;

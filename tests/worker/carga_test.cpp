@@ -1,0 +1,377 @@
+// Loads from the Load request to the final reset and version read-back, against the
+// simulated unit: what reached the unit's memories and its running software, and
+// what the front end was told, in order.
+#include "worker_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+const std::string OK_TEXT = "OK: Update completed";
+const std::string FAIL_TEXT = "Error: Invalid Update";
+const std::string FULL_TEXT = "Error: not enough free space for file download";
+
+std::vector<std::string> con_fin(std::vector<std::string> v) {
+    v.push_back(REG_FIN);
+    return v;
+}
+
+std::map<uint32_t, uint8_t> bytes_de(uint32_t base, int n, uint8_t seed) {
+    std::map<uint32_t, uint8_t> m;
+    for (int i = 0; i < n; ++i)
+        m[base + static_cast<uint32_t>(i)] = static_cast<uint8_t>(seed + i);
+    return m;
+}
+
+// The end of a successful load: " Wait  ...", the version read back, the result,
+// then Load back.
+void expect_final_ok(const std::vector<std::string>& log, const std::string& version) {
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log.back(), "fin");
+    EXPECT_EQ(log[log.size() - 2], "resultado:11:" + OK_TEXT);
+    EXPECT_EQ(log[log.size() - 3], "version:" + version);
+    EXPECT_EQ(log[log.size() - 4], "estado: Wait  ...");
+}
+
+struct Bancos {
+    std::vector<std::string> b1, b2;
+};
+
+} // namespace
+
+TEST(WorkerLoad, ArmUnitImageWritesBothBanksResetsAndReadsTheNewVersion) {
+    WorkerRig rig(SimUnit::Controller::ARM);
+    ASSERT_TRUE(rig.select());
+    const Bancos b{con_fin([] {
+                       auto v = registros_datos(0x0000, 100, 0x10);
+                       v.insert(v.begin(), registro_hex(0, 4, {0x08, 0x00}));
+                       return v;
+                   }()),
+                   con_fin(registros_datos(0x4000, 600, 0x55))};
+    fichero_banco1 = rig.write("b1.hex", b.b1);
+    fichero_banco2 = rig.write("b2.hex", b.b2);
+    tipo_fichero = TIPO_FICHERO_VTR_ARM;
+    id_str = "FIRMVTR-900_0412";
+    modo_fichero_str = "HEX";
+    size_tele = total_caracteres(b.b1) + total_caracteres(b.b2);
+    rig.unit().software().clearRecords();
+    const size_t from = rig.rec.size();
+
+    ASSERT_TRUE(rig.load());
+
+    EXPECT_EQ(rig.unit().armBootloader().memory(), bytes_de(0x08000000, 100, 0x10));
+    const auto r = rig.unit().software().records();
+    EXPECT_TRUE(r.programmingMode);
+    EXPECT_EQ(r.identification, "FIRMVTR-900_0412");
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(r.data, concatenadas(b.b2));
+    // After the transfer the controller is reset (its own sequence, then the final
+    // one), and only then is the status asked again.
+    ASSERT_FALSE(r.frames.empty());
+    const Tiempo fin_transferencia = r.frames[r.frames.size() - 2].end;
+    int cambios_dtr = 0;
+    for (const auto& d : rig.unit().line().dtrHistory())
+        cambios_dtr += d.t > fin_transferencia && d.t < r.frames.back().start;
+    EXPECT_GE(cambios_dtr, 4);
+    EXPECT_EQ(r.frames.back().command, 4);
+    EXPECT_EQ(rig.unit().mode(), SimUnit::Mode::Application);
+    expect_final_ok(rig.rec.since(from), "4.12");
+    EXPECT_FALSE(grabar_firmware.load());
+}
+
+TEST(WorkerLoad, XaUnitImageFromJointFileWritesBothBanksAndLeavesTheChoiceOpen) {
+    WorkerRig rig(SimUnit::Controller::XA);
+    tipo_sw = TIPO_FIRM_VTR_JOINT;
+    ASSERT_TRUE(rig.select());
+    ASSERT_TRUE(tipo_vtr == TIPO_VTR_XA);
+    const Bancos b{con_fin([] {
+                       auto v = registros_datos(0x0000, 64, 0x01);
+                       auto w = registros_datos(0x2100, 40, 0x80);
+                       v.insert(v.end(), w.begin(), w.end());
+                       return v;
+                   }()),
+                   con_fin(registros_datos(0x8000, 300, 0x33))};
+    fichero_banco1 = rig.write("b1.hex", b.b1);
+    fichero_banco2 = rig.write("b2.hex", b.b2);
+    tipo_fichero = TIPO_FICHERO_VTR_XA;
+    tipo_sw = TIPO_FIRM_VTR_XACLASSA; // the operator's choice for this load
+    id_str = "FIRMVTR-900_0307";
+    modo_fichero_str = "HEX";
+    size_tele = total_caracteres(b.b1) + total_caracteres(b.b2);
+    rig.unit().software().clearRecords();
+    const size_t from = rig.rec.size();
+
+    ASSERT_TRUE(rig.load());
+
+    auto esperado = bytes_de(0x0000, 64, 0x01);
+    esperado.merge(bytes_de(0x2100, 40, 0x80));
+    EXPECT_EQ(rig.unit().xaLoader().memory(), esperado);
+    const auto r = rig.unit().software().records();
+    EXPECT_TRUE(r.programmingMode);
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(r.data, concatenadas(b.b2));
+    expect_final_ok(rig.rec.since(from), "3.07");
+    EXPECT_TRUE(tipo_sw == TIPO_FIRM_VTR_JOINT);
+}
+
+// Module firmware goes straight to the running software, as Intel HEX text (header
+// lines included) or as the binary data after the header.
+TEST(WorkerLoad, ModuleFirmwareInBothFormsReachesTheRunningSoftware) {
+    const std::vector<std::string> cabecera{"VTR-900 MODULE", "FIRMQLN-300_0102", "ABCD1234",
+                                            "HEX"};
+    for (const bool binario : {false, true}) {
+        SCOPED_TRACE(binario ? "BIN" : "HEX");
+        WorkerRig rig(SimUnit::Controller::ARM);
+        ASSERT_TRUE(rig.select());
+        std::vector<uint8_t> datos(700);
+        for (size_t i = 0; i < datos.size(); ++i)
+            datos[i] = static_cast<uint8_t>(i * 7 + 3);
+        std::vector<std::string> lineas = cabecera;
+        const auto regs = con_fin(registros_datos(0x1000, 400, 0x21));
+        lineas.insert(lineas.end(), regs.begin(), regs.end());
+        if (binario) {
+            fichero_banco3 = rig.writeBinary("m.bin", cabecera, datos);
+            modo_fichero_str = "BIN";
+        } else {
+            fichero_banco2 = rig.write("m.hex", lineas);
+            modo_fichero_str = "HEX";
+        }
+        tipo_fichero = TIPO_FICHERO_MOD;
+        id_str = "FIRMQLN-300_0102";
+        size_tele = total_caracteres(lineas);
+        rig.unit().software().clearRecords();
+        const size_t from = rig.rec.size();
+
+        ASSERT_TRUE(rig.load());
+
+        const auto r = rig.unit().software().records();
+        EXPECT_EQ(r.binary, binario);
+        EXPECT_FALSE(r.programmingMode);
+        EXPECT_TRUE(r.completed);
+        EXPECT_EQ(r.data, binario ? datos : concatenadas(lineas));
+        expect_final_ok(rig.rec.since(from), "1.02");
+    }
+}
+
+TEST(WorkerLoad, ModuleLoadWhoseStatusRequestIsNotAnsweredStillTransfers) {
+    WorkerRig rig(SimUnit::Controller::ARM);
+    ASSERT_TRUE(rig.select());
+    const auto lineas = con_fin(registros_datos(0x1000, 200, 0x21));
+    fichero_banco2 = rig.write("m.hex", lineas);
+    tipo_fichero = TIPO_FICHERO_MOD;
+    modo_fichero_str = "HEX";
+    id_str = "FIRMQLN-300_0203";
+    size_tele = total_caracteres(lineas);
+    auto cfg = rig.unit().software().config();
+    cfg.noAnswerTo = {1, 2, 3}; // the three attempts of the status request
+    rig.unit().software().setConfig(cfg);
+    rig.unit().software().clearRecords();
+    const size_t from = rig.rec.size();
+
+    ASSERT_TRUE(rig.load());
+
+    const auto r = rig.unit().software().records();
+    ASSERT_GE(r.frames.size(), 4u);
+    EXPECT_EQ(r.frames[0].command, 4);
+    EXPECT_FALSE(r.frames[2].answered);
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(r.data, concatenadas(lineas));
+    expect_final_ok(rig.rec.since(from), "2.03");
+}
+
+TEST(WorkerLoad, TransferredImageWithoutStatusReplyAfterTheResetIsAnInvalidUpdate) {
+    WorkerRig rig(SimUnit::Controller::ARM);
+    ASSERT_TRUE(rig.select());
+    const auto lineas = con_fin(registros_datos(0x1000, 100, 0x21));
+    fichero_banco2 = rig.write("m.hex", lineas);
+    tipo_fichero = TIPO_FICHERO_MOD;
+    modo_fichero_str = "HEX";
+    id_str = "FIRMQLN-300_0203";
+    size_tele = total_caracteres(lineas);
+    auto cfg = rig.unit().software().config();
+    cfg.bootDelay = ms(60000); // the unit does not come back after the final reset
+    rig.unit().software().setConfig(cfg);
+    const size_t from = rig.rec.size();
+
+    ASSERT_TRUE(rig.load());
+
+    EXPECT_TRUE(rig.unit().software().records().completed);
+    const auto log = rig.rec.since(from);
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3], "estado: Wait  ...");
+    EXPECT_EQ(log[log.size() - 2], "resultado:10:" + FAIL_TEXT);
+    EXPECT_EQ(log.back(), "fin");
+    EXPECT_FALSE(grabar_firmware.load());
+}
+
+TEST(WorkerLoad, RefusedBinaryImageReportsNoSpaceAndResetsTheUnit) {
+    WorkerRig rig(SimUnit::Controller::ARM);
+    ASSERT_TRUE(rig.select());
+    fichero_banco3 = rig.writeBinary("m.bin", {"A", "FIRMQLN-300_0102", "B", "BIN"},
+                                     std::vector<uint8_t>(300, 0x5A));
+    tipo_fichero = TIPO_FICHERO_MOD;
+    modo_fichero_str = "BIN";
+    id_str = "FIRMQLN-300_0102";
+    auto cfg = rig.unit().software().config();
+    cfg.refuseBinary = true;
+    rig.unit().software().setConfig(cfg);
+    rig.unit().software().clearRecords();
+    const size_t from = rig.rec.size();
+
+    ASSERT_TRUE(rig.load());
+
+    const auto r = rig.unit().software().records();
+    EXPECT_EQ(r.packets, 0);
+    EXPECT_FALSE(r.endReceived);
+    ASSERT_FALSE(r.frames.empty());
+    // The final reset: DTR cleared for 1.5 s, then asserted, after the refusal.
+    std::vector<DtrRecord> despues;
+    for (const auto& d : rig.unit().line().dtrHistory())
+        if (d.t > r.frames.back().end)
+            despues.push_back(d);
+    ASSERT_EQ(despues.size(), 2u);
+    EXPECT_FALSE(despues[0].asserted);
+    EXPECT_TRUE(despues[1].asserted);
+    EXPECT_EQ(despues[1].t - despues[0].t, ms(TIEMPO_RESET));
+    const auto log = rig.rec.since(from);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "resultado:20:" + FULL_TEXT);
+    EXPECT_EQ(log.back(), "fin");
+}
+
+TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
+    const auto imagen_arm = [] {
+        auto v = registros_datos(0x0000, 16 * 40, 0x10);
+        v.insert(v.begin(), registro_hex(0, 4, {0x08, 0x00}));
+        return con_fin(v);
+    };
+    struct Caso {
+        const char* nombre;
+        std::function<void(SimUnit&)> fallo;
+    } casos[] = {
+        {"silent unit",
+         [](SimUnit& u) {
+             auto c = u.software().config();
+             c.silent = true;
+             u.software().setConfig(c);
+             auto f = u.armBootloader().faults();
+             f.silent = true;
+             u.armBootloader().setFaults(f);
+         }},
+        {"write refused in the middle",
+         [](SimUnit& u) {
+             auto f = u.armBootloader().faults();
+             f.nackWriteBlock = 3;
+             u.armBootloader().setFaults(f);
+         }},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        WorkerRig rig(SimUnit::Controller::ARM);
+        ASSERT_TRUE(rig.select());
+        const auto b1 = imagen_arm();
+        fichero_banco1 = rig.write("b1.hex", b1);
+        fichero_banco2 = rig.write("b2.hex", con_fin(registros_datos(0, 32, 0)));
+        tipo_fichero = TIPO_FICHERO_VTR_ARM;
+        modo_fichero_str = "HEX";
+        id_str = "FIRMVTR-900_0412";
+        size_tele = total_caracteres(b1);
+        c.fallo(rig.unit());
+        rig.unit().software().clearRecords();
+        const size_t from = rig.rec.size();
+
+        ASSERT_TRUE(rig.load());
+
+        // Nothing went on to the running software once the controller failed.
+        EXPECT_TRUE(rig.unit().software().records().frames.empty());
+        const auto log = rig.rec.since(from);
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2], "resultado:10:" + FAIL_TEXT);
+        EXPECT_EQ(log.back(), "fin");
+        EXPECT_EQ(std::count(log.begin(), log.end(), "estado: Wait  ..."), 0);
+        EXPECT_FALSE(grabar_firmware.load());
+    }
+}
+
+// A controller is erased before it is written: a bank-1 image with nothing to write
+// (or none at all) must not get that far, and the unit keeps its firmware.
+TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
+    struct Caso {
+        SimUnit::Controller controlador;
+        std::string tipo;
+        std::vector<std::string> banco1; // empty: the file does not exist
+    } casos[] = {
+        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {registro_hex(0, 4, {0x08, 0}), REG_FIN}},
+        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {}},
+        {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {REG_FIN}},
+        {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {"garbage", ""}},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.tipo + " / " + std::to_string(c.banco1.size()) + " lines");
+        WorkerRig rig(c.controlador);
+        tipo_sw = TIPO_FIRM_VTR_JOINT;
+        ASSERT_TRUE(rig.select());
+        const std::map<uint32_t, uint8_t> firmware{{0x08000000, 0xAB}, {0x08000001, 0xCD}};
+        rig.unit().armBootloader().setMemory(firmware);
+        fichero_banco1 = c.banco1.empty() ? rig.dir.filePath("missing.hex").toStdString()
+                                          : rig.write("b1.hex", c.banco1);
+        fichero_banco2 = rig.write("b2.hex", con_fin(registros_datos(0, 32, 0)));
+        tipo_fichero = c.tipo;
+        tipo_sw = TIPO_FIRM_VTR_XAI2C;
+        modo_fichero_str = "HEX";
+        id_str = "FIRMVTR-900_0412";
+        size_tele = 100;
+        rig.unit().line().clearRecords();
+        rig.unit().software().clearRecords();
+        const size_t from = rig.rec.size();
+
+        ASSERT_TRUE(rig.load());
+
+        EXPECT_TRUE(rig.unit().line().bytesFromHost().empty());
+        EXPECT_TRUE(rig.unit().line().dtrHistory().empty());
+        EXPECT_EQ(rig.unit().armBootloader().eraseCount(), 0);
+        EXPECT_EQ(rig.unit().armBootloader().memory(), firmware);
+        EXPECT_TRUE(rig.unit().xaLoader().erasedBlocks().empty());
+        const auto log = rig.rec.since(from);
+        EXPECT_EQ(log, (std::vector<std::string>{"resultado:10:" + FAIL_TEXT, "fin"}));
+        // The choice of a joint file's image is asked again at the next Load.
+        if (c.tipo == TIPO_FICHERO_VTR_XA) {
+            EXPECT_TRUE(tipo_sw == TIPO_FIRM_VTR_JOINT);
+        }
+    }
+}
+
+// Whatever escapes a programming procedure ends the load like a failed one, and the
+// worker goes on serving requests.
+TEST(WorkerLoad, ThreadSurvivesAnErrorEscapingAProcedureAndReportsAFailedLoad) {
+    WorkerRig rig(SimUnit::Controller::ARM);
+    ASSERT_TRUE(rig.select());
+    const auto lineas = con_fin(registros_datos(0x1000, 600, 0x21));
+    fichero_banco2 = rig.write("m.hex", lineas);
+    tipo_fichero = TIPO_FICHERO_MOD;
+    modo_fichero_str = "HEX";
+    id_str = "FIRMQLN-300_0203";
+    size_tele = total_caracteres(lineas);
+    std::atomic<bool> lanzado{false};
+    rig.rec.hook = [&](const std::string& e) {
+        if (e.rfind("progreso:", 0) == 0 && !lanzado.exchange(true))
+            throw std::runtime_error("display gone");
+    };
+    const size_t from = rig.rec.size();
+
+    ASSERT_TRUE(rig.load());
+
+    EXPECT_TRUE(lanzado.load());
+    auto log = rig.rec.since(from);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "resultado:10:" + FAIL_TEXT);
+    EXPECT_EQ(log.back(), "fin");
+    EXPECT_FALSE(grabar_firmware.load());
+    // Still alive: a refresh is served.
+    const int antes = rig.rec.count("carga:1");
+    pedir_estado.store(true);
+    EXPECT_TRUE(rig.rec.waitFor("carga:1", antes + 1));
+}
