@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,15 +28,36 @@ PuertoQt::~PuertoQt() {
     ComReset();
 }
 
+bool PuertoQt::lineGone() const {
+    if (!port_ || !port_->isOpen())
+        return true;
+#ifdef _WIN32
+    return false; // Windows reports a removed device as a resource error of the call
+#else
+    // An unplugged adapter (and a pseudo-terminal whose far end closed) is hung up:
+    // reads then give end-of-file, which Qt does not report as an error at all.
+    pollfd p{static_cast<int>(port_->handle()), 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
+}
+
 void PuertoQt::noteError() {
     if (!port_)
         return;
     switch (port_->error()) {
+    case QSerialPort::NoError:
+        break;
     case QSerialPort::ResourceError:
     case QSerialPort::DeviceNotFoundError:
+#ifndef _WIN32
+        // Qt also reports a full driver buffer (EAGAIN) as a resource error: the port
+        // has failed only if the line is really gone.
+        if (!lineGone()) {
+            port_->clearError();
+            break;
+        }
+#endif
         failed_ = true; // unplugged or gone
-        break;
-    case QSerialPort::NoError:
         break;
     default:
         // Time-outs of the polling waits and what a pseudo-terminal cannot do (DTR,
@@ -43,6 +65,12 @@ void PuertoQt::noteError() {
         port_->clearError();
         break;
     }
+}
+
+void PuertoQt::noteWaitEnded() {
+    noteError();
+    if (!failed_ && lineGone())
+        failed_ = true;
 }
 
 void PuertoQt::ComInit(uint8_t) {
@@ -168,8 +196,9 @@ bool PuertoQt::ComWaitRx(Tiempo max) {
     if (port_->bytesAvailable() > 0)
         return true;
     const bool got = port_->waitForReadyRead(to_ms(max));
-    noteError();
-    return got || port_->bytesAvailable() > 0;
+    if (!got)
+        noteWaitEnded();
+    return !failed_ && (got || port_->bytesAvailable() > 0);
 }
 
 bool PuertoQt::ComWaitTxReady(Tiempo max) {
@@ -179,9 +208,9 @@ bool PuertoQt::ComWaitTxReady(Tiempo max) {
     }
     if (port_->bytesToWrite() < txLimit_)
         return true;
-    port_->waitForBytesWritten(to_ms(max));
-    noteError();
-    return port_->bytesToWrite() < txLimit_;
+    if (!port_->waitForBytesWritten(to_ms(max)))
+        noteWaitEnded();
+    return !failed_ && port_->bytesToWrite() < txLimit_;
 }
 
 bool PuertoQt::ComDrain(Tiempo max) {
@@ -190,10 +219,12 @@ bool PuertoQt::ComDrain(Tiempo max) {
     const Tiempo deadline = reloj().now() + max;
     // First Qt's own buffer into the driver...
     while (port_->bytesToWrite() > 0 && reloj().now() < deadline) {
-        port_->waitForBytesWritten(to_ms(deadline - reloj().now()));
-        noteError();
-        if (failed_)
-            return false;
+        if (!port_->waitForBytesWritten(to_ms(deadline - reloj().now()))) {
+            noteWaitEnded();
+            if (failed_)
+                return false;
+            reloj().sleepFor(ms(1)); // a wait that ended early must not spin
+        }
     }
     if (port_->bytesToWrite() > 0)
         return false;

@@ -37,7 +37,12 @@ public:
     std::string ComName() const override { return name_; }
 
 private:
+    // Marks the port failed when Qt reports the device gone and the line agrees.
     void noteError();
+    // After a wait that ended without its event: also catches a hung-up line, whose
+    // reads give end-of-file with no error.
+    void noteWaitEnded();
+    bool lineGone() const;
     std::string name_;
     std::unique_ptr<QSerialPort> port_;
     uint16_t result_ = scError;

@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Builds into build-tsan/ with ThreadSanitizer and runs the tests that start threads.
+# Builds with ThreadSanitizer and runs the threaded test cases (names containing
+# "Thread") of the given areas, or of every area listed in scripts/tsan-tests.txt.
+#   bash scripts/tsan.sh          every listed area
+#   bash scripts/tsan.sh comms    one area
+# TSAN_BUILD_DIR names the build folder (default build-tsan), JOBS the parallel
+# compile jobs (default 2). Exits non-zero when any run reports a race or fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-tsan -DVTR_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-targets=$(cat scripts/tsan-tests.txt | grep -v '^#' | xargs)
-for t in $targets; do
-    if [ -d "tests/$t" ]; then
-        cmake --build build-tsan -j"$(nproc)" --target "test_$t"
+build=${TSAN_BUILD_DIR:-build-tsan}
+jobs=${JOBS:-2}
+if [ $# -gt 0 ]; then
+    areas="$*"
+else
+    areas=$(grep -v '^#' scripts/tsan-tests.txt | xargs)
+fi
+cmake -S . -B "$build" -DVTR_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+for a in $areas; do
+    if [ -d "tests/$a" ]; then
+        cmake --build "$build" -j"$jobs" --target "test_$a"
+    else
+        echo "== tests/$a does not exist, skipped"
     fi
 done
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/scripts/tsan.supp"
-for t in $targets; do
-    if [ -x "build-tsan/test_$t" ]; then
-        echo "== ThreadSanitizer: test_$t (threaded cases)"
-        QT_QPA_PLATFORM=offscreen "build-tsan/test_$t" --gtest_filter='*Thread*:*Threaded*'
+status=0
+for a in $areas; do
+    if [ -x "$build/test_$a" ]; then
+        echo "== ThreadSanitizer: test_$a (threaded cases)"
+        QT_QPA_PLATFORM=offscreen "$build/test_$a" --gtest_filter='*Thread*' || status=1
     fi
 done
+exit $status
