@@ -441,8 +441,18 @@ TEST_F(VentanaTest, MonitorOverThousandLinesIsEmptiedAndDroppedLinesAreShown) {
     EXPECT_TRUE(ultima.contains("3 trace lines dropped")) << ultima.toStdString();
     EXPECT_LE(w->lineasMemo(), 1001);
 
+    // Raw bytes of the bootloaders, or garbage, stay readable.
     c<QPushButton>("BitBtn_borrar")->click();
     EXPECT_EQ(w->lineasMemo(), 0);
+    g->traza_log.add(linea("\x7F"));
+    g->traza_log.add(linea(std::string("y\xFF\x00Z", 4)));
+    g->traza_log.add(linea(":00000001FF\r\n"));
+    g->traza_log.add(linea("ER->ERREUR CHECKSUM \xC3\xA9"));
+    w->Timer_eventosTimer();
+    EXPECT_EQ(memo->toPlainText().split('\n'),
+              (QStringList{"<7F>", "y<FF><00>Z", ":00000001FF",
+                           QString::fromUtf8("ER->ERREUR CHECKSUM \xC3\xA9")}));
+
     auto* traza = c<QCheckBox>("CheckBox_traza");
     hab_traza = true;
     traza->click();

@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QShortcut>
+#include <QStringDecoder>
 #include <QStyle>
 #include <QTextBlock>
 #include <QThread>
@@ -39,7 +40,34 @@ void procesarEventos() {
     QCoreApplication::processEvents();
 }
 
+QString escapeByte(unsigned v) {
+    return QStringLiteral("<%1>").arg(v, 2, 16, QLatin1Char('0')).toUpper();
+}
+
 } // namespace
+
+QString TPagesDlg_principal::textoTraza(const std::string& linea) {
+    // Raw lines (the ARM bootloader's bytes, the XA loader's replies, garbage on the
+    // line) may hold control bytes or bytes that are no text: those are shown as <HH>
+    // so that every line stays readable. The line end of a text line is dropped.
+    std::string l = linea;
+    while (!l.empty() && (l.back() == '\r' || l.back() == '\n'))
+        l.pop_back();
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString dec = utf8(QByteArray::fromStdString(l));
+    QString r;
+    if (!utf8.hasError()) {
+        for (const QChar ch : dec)
+            r += (ch.unicode() < 0x20 || ch.unicode() == 0x7F) ? escapeByte(ch.unicode())
+                                                               : QString(ch);
+        return r;
+    }
+    for (const char ch : l) {
+        const auto v = static_cast<unsigned char>(ch);
+        r += (v >= 0x20 && v < 0x7F) ? QString(QLatin1Char(ch)) : escapeByte(v);
+    }
+    return r;
+}
 
 // The window's pictures live in a static library: their registration is pulled in
 // by hand, before the form loads them.
@@ -185,15 +213,17 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
     ui_->BitBtn_start->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
     ui_->BitBtn_borrar->setIcon(st->standardIcon(QStyle::SP_DialogResetButton));
 
-    // Start states; hidden controls keep their room so that nothing moves.
+    // Start states. The progress line keeps its room while hidden, so that the status
+    // group does not change height; the Version group gives its room to the status
+    // group while no image is being chosen.
     for (QWidget* w : {static_cast<QWidget*>(ui_->Label_progreso),
-                       static_cast<QWidget*>(ui_->LMDProgressFill_progreso),
-                       static_cast<QWidget*>(ui_->GroupBox5)}) {
+                       static_cast<QWidget*>(ui_->LMDProgressFill_progreso)}) {
         QSizePolicy sp = w->sizePolicy();
         sp.setRetainSizeWhenHidden(true);
         w->setSizePolicy(sp);
         w->hide();
     }
+    ui_->GroupBox5->hide();
     ui_->LMDProgressFill_progreso->setRange(0, 100);
     ui_->LMDProgressFill_progreso->setValue(0);
     ui_->Memo_tramas_tx->setMaximumBlockCount(0);
@@ -496,7 +526,7 @@ void TPagesDlg_principal::Timer_eventosTimer() {
             continue;
         while (g->traza_log.hay_mensajes()) {
             if (const Tmensaje* m = g->traza_log.primero())
-                anadirLineaMemo(q(m->ftraza));
+                anadirLineaMemo(textoTraza(m->ftraza));
             delete g->traza_log.leer();
         }
         // Lines the worker could not queue while the trace was full are not lost
