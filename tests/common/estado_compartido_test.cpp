@@ -1,0 +1,131 @@
+// Shared state: the four-language message table and its lookup, the language
+// choice, the CRC-32 table and the start values of the shared variables.
+#include "common/global.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct ResetState {
+    ResetState() { reiniciar_estado_global(); }
+    ~ResetState() { reiniciar_estado_global(); }
+};
+
+TEST(MessageTable, EntriesInEveryLanguageKeepTheirExactTexts) {
+    ResetState reset;
+    struct Case {
+        int idioma, n;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 0, "Erreur Fichier"},                      // first of the flat table
+        {0, 27, "Erreur de programmation en mémoire"}, // last French
+        {1, 0, "Error Fichero"},                       // first Spanish: entry 28
+        {3, 27, "Errore di registrazione"},            // last of the flat table: 111
+        {2, 9, " Wait  ..."},                          // two blanks kept
+        {0, 12, "CRC --> "},
+        {1, 7, " VTR-900 detectado"},
+        {2, 8, " VTR-900 not found"},
+        {3, 22, " Bytes"},
+        {2, 23, " of"},
+        {2, 24, "Size to program in internal memory: "},
+        {1, 26, "Grabados "},
+        {3, 11, "Conclusione dell`aggiornamento"}, // grave accent
+        {3, 16, "Block 1 conclusione dell`aggiornamento ..."},
+        {3, 1, "File non è trovato"},
+        {2, 11, "OK: Update completed"},
+        {2, 10, "Error: Invalid Update"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.idioma) + "/" + std::to_string(c.n));
+        EXPECT_STREQ(tabla_errores_idioma[static_cast<size_t>(c.idioma * 28 + c.n)], c.text);
+        idioma_actual_texto = c.idioma;
+        EXPECT_EQ(texto_mensaje(c.n), c.text);
+        EXPECT_EQ(texto_mensaje(c.idioma, c.n), c.text);
+    }
+}
+
+TEST(MessageTable, EveryEntryExistsAndLookupsOutsideTheTableGiveNothing) {
+    ResetState reset;
+    for (size_t i = 0; i < tabla_errores_idioma.size(); ++i) {
+        ASSERT_NE(tabla_errores_idioma[i], nullptr) << i;
+        EXPECT_GT(std::strlen(tabla_errores_idioma[i]), 0u) << i;
+    }
+    EXPECT_EQ(tabla_errores_idioma.size(), 112u);
+    for (int n : {-1, 28, 1000})
+        EXPECT_EQ(texto_mensaje(n), "") << n;
+    EXPECT_EQ(texto_mensaje(4, 0), "");
+    EXPECT_EQ(texto_mensaje(-1, 0), "");
+}
+
+TEST(MessageTable, TextsWithRunTimeParts) {
+    ResetState reset;
+    idioma_actual_texto = 2;
+    EXPECT_EQ(texto_mensaje(6) + std::to_string(2 + 1), "Error: Port --> COM3");
+    idioma_actual_texto = 0;
+    EXPECT_EQ(texto_mensaje(26) + std::to_string(1024) + " Bytes", "Enregistré 1024 Bytes");
+}
+
+TEST(Language, TheFourLanguagesAreChosenAndAnyOtherKeepsTheCurrentOne) {
+    ResetState reset;
+    struct Case {
+        QLocale::Language language;
+        int primaryId;
+        int start, chosen, after;
+    };
+    const Case cases[] = {
+        {QLocale::French, 0x0C, 2, 0, 0},  {QLocale::Spanish, 0x0A, 0, 1, 1},
+        {QLocale::English, 0x09, 0, 2, 2}, {QLocale::Italian, 0x10, 0, 3, 3},
+        {QLocale::German, 0x07, 0, -1, 0}, // French messages
+        {QLocale::German, 0x07, 2, -1, 2}, // left as it was
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QLocale::languageToString(c.language).toStdString());
+        idioma_actual_texto = c.start;
+        EXPECT_EQ(elegir_idioma_del_sistema(QLocale(c.language)), c.chosen);
+        EXPECT_EQ(idioma_actual_texto.load(), c.after);
+        EXPECT_EQ(idioma_para_lenguaje(c.primaryId), c.chosen);
+    }
+}
+
+TEST(Crc32Table, IsTheReflectedStandardTable) {
+    EXPECT_EQ(tabla_crc32[0], 0u);
+    EXPECT_EQ(tabla_crc32[1], 0x77073096u);
+    EXPECT_EQ(tabla_crc32[128], 0xEDB88320u);
+    EXPECT_EQ(tabla_crc32[255], 0x2D02EF8Du);
+    // The standard check value of the ISO 3309 / IEEE 802.3 CRC-32.
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char ch : std::string("123456789"))
+        crc = (crc >> 8) ^ tabla_crc32[(crc ^ static_cast<uint8_t>(ch)) & 0xFF];
+    EXPECT_EQ(crc ^ 0xFFFFFFFFu, 0xCBF43926u);
+}
+
+TEST(SharedState, StartValues) {
+    ResetState reset;
+    EXPECT_EQ(tabla_retardo_tx[0], 30);
+    EXPECT_EQ(tabla_retardo_rx[0], 40);
+    ASSERT_EQ(puertos.size(), 5u); // slot 4 exists and stays empty
+    ASSERT_EQ(grupos_supev.size(), 5u);
+    for (size_t i = 0; i < puertos.size(); ++i) {
+        EXPECT_EQ(puertos[i].load(), nullptr);
+        EXPECT_EQ(grupos_supev[i].load(), nullptr);
+    }
+    pedir_estado = true;
+    grabar_firmware = true;
+    hab_traza = true;
+    tipo_vtr = TIPO_VTR_ARM;
+    size_tele = 99;
+    reiniciar_estado_global();
+    EXPECT_FALSE(pedir_estado.load());
+    EXPECT_FALSE(grabar_firmware.load());
+    EXPECT_FALSE(hab_traza.load());
+    EXPECT_TRUE(tipo_vtr.empty());
+    EXPECT_EQ(size_tele.load(), 0);
+    EXPECT_EQ(idioma_actual_texto.load(), 0);
+}
+
+} // namespace
