@@ -73,6 +73,11 @@ Tmgrupo_superv::~Tmgrupo_superv() {
         Stop();
     // The object must outlive its thread's stay in Execute.
     fhilo->wait();
+    // QThread::wait() synchronises through Qt's own primitives; the flag's
+    // release/acquire pair makes the end of run() visibly ordered before the
+    // release of the thread object (it is already clear once wait() returns).
+    while (en_ejecucion())
+        QThread::yieldCurrentThread();
 }
 
 void Tmgrupo_superv::Start() {

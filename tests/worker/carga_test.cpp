@@ -356,10 +356,10 @@ TEST(WorkerLoad, ThreadSurvivesAnErrorEscapingAProcedureAndReportsAFailedLoad) {
     id_str = "FIRMQLN-300_0203";
     size_tele = total_caracteres(lineas);
     std::atomic<bool> lanzado{false};
-    rig.rec.hook = [&](const std::string& e) {
+    rig.rec.setHook([&](const std::string& e) {
         if (e.rfind("progreso:", 0) == 0 && !lanzado.exchange(true))
             throw std::runtime_error("display gone");
-    };
+    });
     const size_t from = rig.rec.size();
 
     ASSERT_TRUE(rig.load());

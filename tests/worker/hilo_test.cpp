@@ -56,13 +56,13 @@ TEST(WorkerThread, IdleWorkerAndItsWaitsUseNoProcessor) {
     WorkerRig rig;
     std::atomic<clockid_t> reloj_hilo{0};
     std::atomic<bool> capturado{false};
-    rig.rec.hook = [&](const std::string&) {
+    rig.rec.setHook([&](const std::string&) {
         clockid_t c;
         if (!capturado.load() && pthread_getcpuclockid(pthread_self(), &c) == 0) {
             reloj_hilo = c;
             capturado = true;
         }
-    };
+    });
     ASSERT_TRUE(rig.select());
     ASSERT_TRUE(capturado.load());
     Tmgrupo_superv& g = *rig.worker();
@@ -125,10 +125,10 @@ TEST(WorkerThread, StopDuringALoadLetsTheLoadFinishThenTheThreadEnds) {
     preparar_modulo(rig);
     Tmgrupo_superv* g = rig.worker();
     std::atomic<bool> parado{false};
-    rig.rec.hook = [&](const std::string& e) {
+    rig.rec.setHook([&](const std::string& e) {
         if (e.rfind("progreso:", 0) == 0 && !parado.exchange(true))
             g->Stop();
-    };
+    });
 
     ASSERT_TRUE(rig.load());
 
@@ -147,21 +147,22 @@ TEST(WorkerThread, DeselectingTakesEffectAfterTheLoadAndTheWorkerIsReused) {
     Tmgrupo_superv* g = rig.worker();
     std::atomic<bool> cerrado{false};
     std::atomic<bool> puerto_durante_carga{false};
-    rig.rec.hook = [&](const std::string& e) {
+    rig.rec.setHook([&](const std::string& e) {
         if (e.rfind("progreso:", 0) == 0 && !cerrado.exchange(true))
             detener_monitorizacion(rig.acciones);
         if (e == "fin")
             puerto_durante_carga = puertos[0].load() != nullptr;
-    };
+    });
 
     ASSERT_TRUE(rig.load());
 
     EXPECT_TRUE(cerrado.load());
-    EXPECT_TRUE(puerto_durante_carga.load()); // the load kept its port to the end
+    EXPECT_TRUE(puerto_durante_carga.load()) // the load kept its port to the end
+        << ::testing::PrintToString(rig.rec.log());
     EXPECT_TRUE(rig.unit().software().records().completed);
     ASSERT_TRUE(puerto_cedido(*g, 0, rig.unit()));
     EXPECT_FALSE(hab_traza.load());
-    rig.rec.hook = nullptr;
+    rig.rec.setHook(nullptr);
 
     // Selected again: the same worker opens the port anew and refreshes.
     rig.unit().software().clearRecords();

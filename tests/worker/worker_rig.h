@@ -28,8 +28,12 @@
 // "progreso:<n>", "acargar:<text>", "resultado:<n>:<text>", "fin".
 class RecordingListener final : public SupervisorListener {
 public:
-    // Called on the worker's thread after an entry was logged (it may throw).
-    std::function<void(const std::string&)> hook;
+    // Called on the worker's thread after an entry was logged and before waiters
+    // wake on it (it may throw).
+    void setHook(std::function<void(const std::string&)> h) {
+        std::lock_guard<std::mutex> lock(m_);
+        hook_ = std::move(h);
+    }
 
     void setStatusText(const std::string& t) override { add("estado:" + t); }
     void setLoadEnabled(bool e) override { add(std::string("carga:") + (e ? "1" : "0")); }
@@ -69,13 +73,20 @@ public:
 
 private:
     void add(const std::string& e) {
+        std::function<void(const std::string&)> h;
         {
             std::lock_guard<std::mutex> lock(m_);
             log_.push_back(e);
+            h = hook_;
         }
-        cv_.notify_all();
-        if (hook)
-            hook(e);
+        // The hook runs before waiters are told, so that what it observed is in
+        // place when a test wakes on this entry.
+        struct Aviso {
+            std::condition_variable& cv;
+            ~Aviso() { cv.notify_all(); }
+        } aviso{cv_};
+        if (h)
+            h(e);
     }
     int countLocked(const std::string& e) const {
         int n = 0;
@@ -86,6 +97,7 @@ private:
     mutable std::mutex m_;
     mutable std::condition_variable cv_;
     std::vector<std::string> log_;
+    std::function<void(const std::string&)> hook_;
 };
 
 // One Intel HEX record with its checksum.
