@@ -149,6 +149,9 @@ TEST_F(HeadlessTest, OnATerminalProgressUpdatesOneLineInPlace) {
     ASSERT_EQ(run({"--port", "sim:arm", "--file", ARM_SAMPLE, "--lang", "en"}), ExitOk);
 
     EXPECT_TRUE(outText.contains("\rProgress ... 100 %")) << outText.toStdString();
+    // Fixed width: a one-digit value is padded so that it covers a longer one.
+    EXPECT_TRUE(outText.contains(QRegularExpression("\\rProgress \\.\\.\\.   \\d %")))
+        << outText.toStdString();
     // Progress never takes lines of its own, and the next text starts on a fresh line.
     for (const QString& l : outText.split('\n'))
         EXPECT_FALSE(l.startsWith("Progress")) << l.toStdString();

@@ -162,11 +162,11 @@ private:
         out_.flush();
     }
     void progressLocked(int percent) {
-        const QString line = QStringLiteral("%1 %2 %").arg(CAPTION_PROGRESS).arg(percent);
         if (terminal_) {
             if (percent == lastPercent_)
                 return;
-            out_ << '\r' << line;
+            // Fixed width, so that a shorter number leaves nothing of a longer one.
+            out_ << '\r' << QStringLiteral("%1 %2 %").arg(CAPTION_PROGRESS).arg(percent, 3);
             progressOpen_ = true;
         } else {
             // A line at each 10 % reached; a new block restarting from a lower value
