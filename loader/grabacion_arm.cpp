@@ -3,6 +3,7 @@
 // the Intel HEX image.
 
 #include "common/global.h"
+#include "common/hex.h"
 #include "comms/tint_enlace.h"
 #include "loader/secuencias_dtr.h"
 #include "loader/tmgrupo_superv.h"
@@ -37,16 +38,6 @@ bool esperar_ack(int32_t puerto) {
     Tinterface_enlace* e = enlace_de(puerto);
     return e && e->recibir_datos_nenlace(static_cast<uint8_t>(puerto), tabla_retardo_rx[0],
                                          ACK_STM) == TRAMA_RECIBIDA;
-}
-
-int valor_hex(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 // The value of n hex digits from 0-based position pos, or nothing when the text is

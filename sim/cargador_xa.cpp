@@ -1,5 +1,6 @@
 #include "sim/cargador_xa.h"
 
+#include "common/hex.h"
 #include "sim/unidad_simulada.h"
 
 #include <algorithm>
@@ -15,19 +16,9 @@ constexpr Tiempo RECORD_IDLE_LIMIT = ms(1000);
 // What a Chatter fault sends: a character no awaited answer contains.
 constexpr uint8_t CHATTER_CHAR = '?';
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<uint8_t> hexByte(const std::string& s, size_t pos) {
-    const int hi = hexValue(s[pos]);
-    const int lo = hexValue(s[pos + 1]);
+    const int hi = valor_hex(s[pos]);
+    const int lo = valor_hex(s[pos + 1]);
     if (hi < 0 || lo < 0)
         return std::nullopt;
     return static_cast<uint8_t>(hi * 16 + lo);
@@ -137,7 +128,7 @@ void SimXaLoader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
                 }
             }
             bool complete = current_ == "f";
-            if (!complete && current_.size() > 1 && hexValue(static_cast<char>(b)) < 0)
+            if (!complete && current_.size() > 1 && valor_hex(static_cast<char>(b)) < 0)
                 complete = true; // not a record: refused at once
             if (!complete && current_.size() == COUNT_END)
                 expected_ = RECORD_OVERHEAD + 2 * static_cast<size_t>(*hexByte(current_, 1));
