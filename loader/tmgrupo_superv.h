@@ -165,6 +165,10 @@ private:
     std::condition_variable fcierre_cv;
     bool fcerrando = false; // guarded by fcierre_m
     void cerrar_puerto();
+    // The opening both firmware transfers share: clears error_max_ficheros, shows
+    // message number `mensaje` and sends the identification. True when the unit
+    // answered it.
+    bool abrirTransferencia(const std::string& id, int32_t mensaje);
 };
 
 // The two requests of the load sequence, filled into a request record for

@@ -120,21 +120,25 @@ int Tmgrupo_superv::enviar_mensaje(Tmensaje& mensajeTx, Tmensaje& mensajeRx, int
     return resultado;
 }
 
-bool Tmgrupo_superv::grabar_flash_intelhex(const std::string& id) {
-    Tmensaje& tx = *mensaje_tx;
-    Tmensaje& rx = *mensaje_rx;
+bool Tmgrupo_superv::abrirTransferencia(const std::string& id, int32_t mensaje) {
     error_max_ficheros = false;
-    uint32_t crc = 0;
-    fcarga = texto_mensaje(17);
+    fcarga = texto_mensaje(mensaje);
     domensaje();
-    int contador = 0;
-
     // The identification travels with its two zero bytes in a one-byte length.
     if (id.size() + 2 > 255)
+        return false;
+    preparar_identificacion(*mensaje_tx, id);
+    return enviar_mensaje(*mensaje_tx, *mensaje_rx, INTENTOS_NORMAL, ESPERA_NORMAL) ==
+           TRAMA_RECIBIDA;
+}
+
+bool Tmgrupo_superv::grabar_flash_intelhex(const std::string& id) {
+    if (!abrirTransferencia(id, 17))
         return true;
-    preparar_identificacion(tx, id);
-    if (enviar_mensaje(tx, rx, INTENTOS_NORMAL, ESPERA_NORMAL) != TRAMA_RECIBIDA)
-        return true;
+    Tmensaje& tx = *mensaje_tx;
+    Tmensaje& rx = *mensaje_rx;
+    uint32_t crc = 0;
+    int contador = 0;
 
     long long vcont_bytes = cont_bytes_parcial.load();
     preparar(tx, SUBCOMANDO_INICIO_TRANSFERENCIA, 0);
@@ -202,19 +206,12 @@ bool Tmgrupo_superv::grabar_flash_intelhex(const std::string& id) {
 }
 
 bool Tmgrupo_superv::grabar_flash_bin(const std::string& id) {
+    if (!abrirTransferencia(id, 18))
+        return true;
     Tmensaje& tx = *mensaje_tx;
     Tmensaje& rx = *mensaje_rx;
-    error_max_ficheros = false;
     uint32_t crc = 0;
-    fcarga = texto_mensaje(18);
-    domensaje();
     int contador = 0;
-
-    if (id.size() + 2 > 255)
-        return true;
-    preparar_identificacion(tx, id);
-    if (enviar_mensaje(tx, rx, INTENTOS_NORMAL, ESPERA_NORMAL) != TRAMA_RECIBIDA)
-        return true;
 
     std::ifstream f(fichero_banco3.get(), std::ios::binary);
     if (!f.is_open())
