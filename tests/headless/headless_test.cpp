@@ -8,11 +8,6 @@
 #include "comms/nombres_puerto.h"
 #include "ui/headless/headless.h"
 
-#if __has_include("ui/window/fprincipal.h")
-#include "ui/window/fprincipal.h"
-#define VTR_TEST_WINDOW 1
-#endif
-
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -465,31 +460,4 @@ TEST_F(HeadlessTest, ThreadedLoadWithTraceReportsWhileDraining) {
     QFile f(tracePath);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_GT(f.readAll().count('\n'), 100);
-}
-
-TEST(HeadlessTraceText, RawBytesBecomeOneReadableLineAsOnTheMonitorPage) {
-    const struct {
-        std::string raw;
-        QString shown;
-        bool asWindow; // the Monitor page renders it the same way
-    } cases[] = {
-        {"TX->A5,04,00,00,00,00,FC", "TX->A5,04,00,00,00,00,FC", true},
-        {"\x7F", "<7F>", true},                                      // ARM synchronisation byte
-        {"y", "y", true},                                            // ARM acknowledgement 0x79
-        {std::string("\x00\x11\xC3\x28", 4), "<00><11><C3>(", true}, // no UTF-8 text
-        {":00000001FF\r\n", ":00000001FF", true},         // a text line loses its line end
-        {"a\nb", "a<0A>b", true},                         // inside, a line end stays visible
-        {"Erreur: détection", "Erreur: détection", true}, // UTF-8 text as it is
-        // A byte that starts a sequence and ends the line is shown, not swallowed.
-        {"\x79\xEE", "y<EE>", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.shown.toStdString());
-        EXPECT_EQ(traceLineText(c.raw), c.shown);
-#ifdef VTR_TEST_WINDOW
-        if (c.asWindow) {
-            EXPECT_EQ(traceLineText(c.raw), TPagesDlg_principal::textoTraza(c.raw));
-        }
-#endif
-    }
 }

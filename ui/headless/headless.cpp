@@ -1,6 +1,7 @@
 #include "ui/headless/headless.h"
 
 #include "common/global.h"
+#include "common/texto_traza.h"
 #include "comms/Tcola.h"
 #include "comms/nombres_puerto.h"
 #include "loader/seleccion_puerto.h"
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QStringList>
 #include <QTextStream>
 #include <QThread>
@@ -251,7 +251,7 @@ void HeadlessLoader::drainTrace() {
             std::unique_ptr<Tmensaje> rec(g->traza_log.leer());
             if (rec && trace_) {
                 std::lock_guard<std::mutex> lock(m_);
-                *trace_ << traceLineText(rec->ftraza) << '\n';
+                *trace_ << texto_traza_visible(rec->ftraza) << '\n';
             }
         }
         if (const uint64_t lost = g->traza_log.tomar_descartados(); lost && trace_) {
@@ -395,31 +395,6 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
 }
 
 } // namespace
-
-QString traceLineText(const std::string& line) {
-    std::string l = line;
-    while (!l.empty() && (l.back() == '\r' || l.back() == '\n'))
-        l.pop_back();
-    const auto escaped = [](unsigned v) {
-        return QStringLiteral("<%1>").arg(v, 2, 16, QLatin1Char('0')).toUpper();
-    };
-    // Stateless: a sequence cut short at the end is an error, not input held back
-    // for a next call that never comes (its bytes would vanish from the line).
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    const QString decoded = utf8(QByteArray::fromStdString(l));
-    QString r;
-    if (!utf8.hasError()) {
-        for (const QChar ch : decoded)
-            r +=
-                (ch.unicode() < 0x20 || ch.unicode() == 0x7F) ? escaped(ch.unicode()) : QString(ch);
-        return r;
-    }
-    for (const char ch : l) {
-        const auto v = static_cast<unsigned char>(ch);
-        r += (v >= 0x20 && v < 0x7F) ? QString(QLatin1Char(ch)) : escaped(v);
-    }
-    return r;
-}
 
 int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err, bool outIsTerminal) {
     QCommandLineParser parser;

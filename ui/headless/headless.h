@@ -14,8 +14,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <string>
-
 class QTextStream;
 
 enum HeadlessExit {
@@ -24,11 +22,6 @@ enum HeadlessExit {
     ExitUsage = 2,      // bad arguments, file errors, missing image choice
     ExitPortFailed = 3, // the port cannot be opened
 };
-
-// A trace line as written to the trace file: the line end of a text line dropped,
-// control bytes and bytes that are no text (the bootloaders' raw bytes) as <HH>, so
-// that one record stays one readable line, as on the window's Monitor page.
-QString traceLineText(const std::string& line);
 
 // args as QCoreApplication::arguments() gives them (program name first). Needs a
 // QCoreApplication. Leaves no worker running and no port open when it returns.

@@ -1,6 +1,7 @@
 #include "ui/window/fprincipal.h"
 
 #include "common/global.h"
+#include "common/texto_traza.h"
 #include "comms/tint_enlace.h"
 #include "loader/tmgrupo_superv.h"
 #include "ui/window/traductor_captions.h"
@@ -16,7 +17,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QShortcut>
-#include <QStringDecoder>
 #include <QStyle>
 #include <QTextBlock>
 #include <QThread>
@@ -40,34 +40,7 @@ void procesarEventos() {
     QCoreApplication::processEvents();
 }
 
-QString escapeByte(unsigned v) {
-    return QStringLiteral("<%1>").arg(v, 2, 16, QLatin1Char('0')).toUpper();
-}
-
 } // namespace
-
-QString TPagesDlg_principal::textoTraza(const std::string& linea) {
-    // Raw lines (the ARM bootloader's bytes, the XA loader's replies, garbage on the
-    // line) may hold control bytes or bytes that are no text: those are shown as <HH>
-    // so that every line stays readable. The line end of a text line is dropped.
-    std::string l = linea;
-    while (!l.empty() && (l.back() == '\r' || l.back() == '\n'))
-        l.pop_back();
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString dec = utf8(QByteArray::fromStdString(l));
-    QString r;
-    if (!utf8.hasError()) {
-        for (const QChar ch : dec)
-            r += (ch.unicode() < 0x20 || ch.unicode() == 0x7F) ? escapeByte(ch.unicode())
-                                                               : QString(ch);
-        return r;
-    }
-    for (const char ch : l) {
-        const auto v = static_cast<unsigned char>(ch);
-        r += (v >= 0x20 && v < 0x7F) ? QString(QLatin1Char(ch)) : escapeByte(v);
-    }
-    return r;
-}
 
 // The window's pictures live in a static library: their registration is pulled in
 // by hand, before the form loads them.
@@ -526,7 +499,7 @@ void TPagesDlg_principal::Timer_eventosTimer() {
             continue;
         while (g->traza_log.hay_mensajes()) {
             if (const Tmensaje* m = g->traza_log.primero())
-                anadirLineaMemo(textoTraza(m->ftraza));
+                anadirLineaMemo(texto_traza_visible(m->ftraza));
             delete g->traza_log.leer();
         }
         // Lines the worker could not queue while the trace was full are not lost

@@ -116,9 +116,6 @@ public:
     // 3 Italian): 2, 3, 1, 4; 0 for none.
     static int idiomaCaptions(int idiomaMensajes);
 
-    // A trace line as the Monitor page shows it.
-    static QString textoTraza(const std::string& linea);
-
     Ui::TPagesDlg_principal& ui() { return *ui_; }
     int lineasMemo() const;
 
