@@ -75,7 +75,7 @@ const SimXaLoader::LineFault* SimXaLoader::faultFor(const std::string& text, boo
     return nullptr;
 }
 
-void SimXaLoader::emit(const std::vector<uint8_t>& bytes, Tiempo at) {
+void SimXaLoader::sendAt(const std::vector<uint8_t>& bytes, Tiempo at) {
     if (bytes.empty())
         return;
     at = std::max(at, busyUntil_);
@@ -123,7 +123,7 @@ void SimXaLoader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
                     heldEcho_.push_back(b);
                 } else {
                     heldEcho_.push_back(b);
-                    emit(heldEcho_, t);
+                    sendAt(heldEcho_, t);
                     heldEcho_.clear();
                 }
             }
@@ -159,24 +159,24 @@ void SimXaLoader::lineComplete(Tiempo t) {
     std::vector<uint8_t> all = echo;
     all.insert(all.end(), a.bytes.begin(), a.bytes.end());
     if (!f) {
-        emit(echo, t);
-        emit(a.bytes, t + a.busy);
+        sendAt(echo, t);
+        sendAt(a.bytes, t + a.busy);
         return;
     }
     switch (f->kind) {
     case LineFault::Kind::Silent:
         break;
     case LineFault::Kind::LateAnswer:
-        emit(all, t + f->delay);
+        sendAt(all, t + f->delay);
         break;
     case LineFault::Kind::SplitAck:
-        emit(a.bytes, t + a.busy + f->delay);
+        sendAt(a.bytes, t + a.busy + f->delay);
         break;
     case LineFault::Kind::Chatter: {
         const Tiempo period = std::max(faults_.chatterPeriod, ms(1));
         for (Tiempo d{0}; d < f->delay; d += period)
-            emit({CHATTER_CHAR}, t + d);
-        emit(all, t + f->delay);
+            sendAt({CHATTER_CHAR}, t + d);
+        sendAt(all, t + f->delay);
         break;
     }
     }

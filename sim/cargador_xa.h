@@ -88,7 +88,7 @@ private:
     void lineComplete(Tiempo t);
     Answer execute(const std::string& line);
     const LineFault* faultFor(const std::string& text, bool exact);
-    void emit(const std::vector<uint8_t>& bytes, Tiempo at);
+    void sendAt(const std::vector<uint8_t>& bytes, Tiempo at);
 
     mutable std::mutex m_;
     Faults faults_;

@@ -1,11 +1,9 @@
 // The headless loader through its entry point, against the simulated unit in
 // simulated time: outputs and their order, exit status of every outcome, the trace
 // file, the language, and the argument checks.
-// The simulated unit's headers come before any Qt header (Qt defines "emit").
-#include "support/sim_fixture.h"
-
 #include "common/global.h"
 #include "comms/nombres_puerto.h"
+#include "support/sim_fixture.h"
 #include "ui/headless/headless.h"
 
 #include <QFile>
