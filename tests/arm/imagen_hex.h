@@ -2,31 +2,15 @@
 // Intel HEX images written by the tests, with the flash contents their data
 // records describe.
 
+#include "support/hex_records.h"
+
 #include <QTemporaryDir>
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
-
-inline std::string registro_hex(uint8_t tipo, uint16_t direccion, const std::vector<uint8_t>& d) {
-    std::vector<uint8_t> b = {static_cast<uint8_t>(d.size()), static_cast<uint8_t>(direccion >> 8),
-                              static_cast<uint8_t>(direccion & 0xFF), tipo};
-    b.insert(b.end(), d.begin(), d.end());
-    uint8_t suma = 0;
-    for (uint8_t v : b)
-        suma = static_cast<uint8_t>(suma + v);
-    b.push_back(static_cast<uint8_t>(0x100 - suma));
-    std::string s = ":";
-    char h[3];
-    for (uint8_t v : b) {
-        std::snprintf(h, sizeof h, "%02X", v);
-        s += h;
-    }
-    return s;
-}
 
 inline std::vector<uint8_t> patron(size_t n, uint8_t semilla) {
     std::vector<uint8_t> v(n);
@@ -41,7 +25,7 @@ struct ImagenHex {
     uint32_t alta = 0;
 
     ImagenHex& datos(uint16_t dir, const std::vector<uint8_t>& d) {
-        lineas.push_back(registro_hex(0x00, dir, d));
+        lineas.push_back(hexRecord(0x00, dir, d));
         for (size_t i = 0; i < d.size(); ++i)
             memoria[(alta << 16) + dir + static_cast<uint32_t>(i)] = d[i];
         return *this;
@@ -55,15 +39,14 @@ struct ImagenHex {
     }
     ImagenHex& extendida(uint16_t a) {
         alta = a;
-        lineas.push_back(
-            registro_hex(0x04, 0, {static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a & 0xFF)}));
+        lineas.push_back(hexExtendedLinear(a));
         return *this;
     }
     ImagenHex& linea(const std::string& l) {
         lineas.push_back(l);
         return *this;
     }
-    ImagenHex& fin() { return linea(":00000001FF"); }
+    ImagenHex& fin() { return linea(hexEndRecord()); }
     int32_t caracteres() const {
         int32_t n = 0;
         for (const auto& l : lineas)

@@ -47,7 +47,7 @@ TEST(WorkerLoad, ArmUnitImageWritesBothBanksResetsAndReadsTheNewVersion) {
     ASSERT_TRUE(rig.select());
     const Bancos b{con_fin([] {
                        auto v = registros_datos(0x0000, 100, 0x10);
-                       v.insert(v.begin(), registro_hex(0, 4, {0x08, 0x00}));
+                       v.insert(v.begin(), hexExtendedLinear(0x0800));
                        return v;
                    }()),
                    con_fin(registros_datos(0x4000, 600, 0x55))};
@@ -245,7 +245,7 @@ TEST(WorkerLoad, RefusedBinaryImageReportsNoSpaceAndResetsTheUnit) {
 TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
     const auto imagen_arm = [] {
         auto v = registros_datos(0x0000, 16 * 40, 0x10);
-        v.insert(v.begin(), registro_hex(0, 4, {0x08, 0x00}));
+        v.insert(v.begin(), hexExtendedLinear(0x0800));
         return con_fin(v);
     };
     struct Caso {
@@ -304,7 +304,7 @@ TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
         std::string tipo;
         std::vector<std::string> banco1; // empty: the file does not exist
     } casos[] = {
-        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {registro_hex(0, 4, {0x08, 0}), REG_FIN}},
+        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {hexExtendedLinear(0x0800), REG_FIN}},
         {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {}},
         {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {REG_FIN}},
         {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {"garbage", ""}},

@@ -11,13 +11,13 @@
 #include "loader/seleccion_puerto.h"
 #include "loader/supervisor_listener.h"
 #include "loader/tmgrupo_superv.h"
+#include "support/hex_records.h"
 #include "support/sim_fixture.h"
 
 #include <QTemporaryDir>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -100,23 +100,6 @@ private:
     std::function<void(const std::string&)> hook_;
 };
 
-// One Intel HEX record with its checksum.
-inline std::string registro_hex(uint16_t addr, uint8_t type, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> b{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(addr >> 8),
-                           static_cast<uint8_t>(addr & 0xFF), type};
-    b.insert(b.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string s = ":";
-    char hex[3];
-    for (uint8_t x : b) {
-        sum += x;
-        std::snprintf(hex, sizeof hex, "%02X", x);
-        s += hex;
-    }
-    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>((0x100 - (sum & 0xFF)) & 0xFF));
-    return s + hex;
-}
-
 // Data records of n bytes (16 per record) from addr, with byte i = seed + i.
 inline std::vector<std::string> registros_datos(uint16_t addr, int n, uint8_t seed) {
     std::vector<std::string> out;
@@ -124,7 +107,7 @@ inline std::vector<std::string> registros_datos(uint16_t addr, int n, uint8_t se
         std::vector<uint8_t> d;
         for (int i = off; i < std::min(n, off + 16); ++i)
             d.push_back(static_cast<uint8_t>(seed + i));
-        out.push_back(registro_hex(static_cast<uint16_t>(addr + off), 0, d));
+        out.push_back(hexRecord(0x00, static_cast<uint16_t>(addr + off), d));
     }
     return out;
 }

@@ -6,12 +6,12 @@
 #include "loader/supervisor_listener.h"
 #include "loader/tablas_xa.h"
 #include "loader/tmgrupo_superv.h"
+#include "support/hex_records.h"
 #include "support/sim_fixture.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
@@ -50,24 +50,6 @@ public:
     std::vector<Event> events;
 };
 
-// One Intel HEX record line, upper-case, with its checksum.
-inline std::string hexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> b = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                              static_cast<uint8_t>(address & 0xFF), type};
-    b.insert(b.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    for (uint8_t v : b)
-        sum = static_cast<uint8_t>(sum + v);
-    b.push_back(static_cast<uint8_t>(0x100 - sum));
-    std::string s = ":";
-    char h[3];
-    for (uint8_t v : b) {
-        std::snprintf(h, sizeof h, "%02X", v);
-        s += h;
-    }
-    return s;
-}
-
 // An image built record by record, with the memory its data records describe.
 struct HexImage {
     std::vector<std::string> lines;
@@ -82,15 +64,14 @@ struct HexImage {
     }
     HexImage& extended(uint16_t high) {
         upper = high;
-        lines.push_back(hexRecord(
-            0x04, 0, {static_cast<uint8_t>(high >> 8), static_cast<uint8_t>(high & 0xFF)}));
+        lines.push_back(hexExtendedLinear(high));
         return *this;
     }
     HexImage& raw(const std::string& line) {
         lines.push_back(line);
         return *this;
     }
-    HexImage& end() { return raw(":00000001FF"); }
+    HexImage& end() { return raw(hexEndRecord()); }
     int32_t characters() const {
         int32_t n = 0;
         for (const auto& l : lines)
