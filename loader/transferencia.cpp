@@ -210,8 +210,6 @@ bool Tmgrupo_superv::grabar_flash_bin(const std::string& id) {
         return true;
     Tmensaje& tx = *mensaje_tx;
     Tmensaje& rx = *mensaje_rx;
-    uint32_t crc = 0;
-    int contador = 0;
 
     std::ifstream f(fichero_banco3.get(), std::ios::binary);
     if (!f.is_open())
@@ -271,6 +269,8 @@ bool Tmgrupo_superv::grabar_flash_bin(const std::string& id) {
         return true;
     }
 
+    uint32_t crc = 0;
+    int contador = 0;
     std::vector<uint8_t> bloque(MAX_SIZE_PAQUETE_BIN);
     for (;;) {
         f.read(reinterpret_cast<char*>(bloque.data()), MAX_SIZE_PAQUETE_BIN);
