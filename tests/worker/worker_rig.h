@@ -76,17 +76,18 @@ private:
         std::function<void(const std::string&)> h;
         {
             std::lock_guard<std::mutex> lock(m_);
-            log_.push_back(e);
             h = hook_;
         }
-        // The hook runs before waiters are told, so that what it observed is in
-        // place when a test wakes on this entry.
-        struct Aviso {
-            std::condition_variable& cv;
-            ~Aviso() { cv.notify_all(); }
-        } aviso{cv_};
+        // The hook runs before the entry is logged: a test that wakes on the entry
+        // (a notification or a spurious wake-up finding it in the log) then finds
+        // in place whatever the hook observed.
         if (h)
             h(e);
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            log_.push_back(e);
+        }
+        cv_.notify_all();
     }
     int countLocked(const std::string& e) const {
         int n = 0;
