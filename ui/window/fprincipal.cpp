@@ -50,14 +50,37 @@ static void registrarRecursos() {
 
 // ---- the worker's callbacks
 
-OyenteVentana::OyenteVentana(TPagesDlg_principal& ventana) : ventana_(ventana) {}
+OyenteVentana::OyenteVentana(TPagesDlg_principal& ventana) : ventana_(ventana) {
+    connect(this, &OyenteVentana::llamadaPendiente, this, &OyenteVentana::ejecutarPendiente,
+            Qt::BlockingQueuedConnection);
+}
+
+void OyenteVentana::ejecutarPendiente() {
+    std::function<void()> f;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        f = std::move(pendiente_);
+        pendiente_ = nullptr;
+    }
+    if (f)
+        f();
+    std::lock_guard<std::mutex> lock(m_);
+    ++hechas_;
+}
 
 void OyenteVentana::enHiloVentana(const std::function<void()>& f) {
     if (QThread::currentThread() == thread()) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+    std::lock_guard<std::mutex> serie(serie_);
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        pendiente_ = f;
+    }
+    emit llamadaPendiente(); // returns when the window has run it
+    std::lock_guard<std::mutex> lock(m_);
+    (void)hechas_;
 }
 
 void OyenteVentana::setStatusText(const std::string& text) {

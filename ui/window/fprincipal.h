@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QRadioButton;
@@ -44,9 +45,20 @@ public:
     void showResult(int entry, const std::string& text) override;
     void finishLoad() override;
 
+signals:
+    void llamadaPendiente(); // queued to the window's thread, the worker blocked on it
+
 private:
+    void ejecutarPendiente();
     void enHiloVentana(const std::function<void()>& f);
     TPagesDlg_principal& ventana_;
+    // The call in transit is handed over under a lock of our own, in both
+    // directions, so that what the worker passed and what the window did are
+    // published to each other independently of Qt's event queue.
+    std::mutex serie_; // one worker call at a time
+    std::mutex m_;
+    std::function<void()> pendiente_; // guarded by m_
+    uint64_t hechas_ = 0;             // guarded by m_
 };
 
 // What the file selection shows: the window's fields and modal error boxes.
