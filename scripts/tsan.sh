@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds with ThreadSanitizer and runs the threaded test cases (names containing
-# "Thread") of the given areas, or of every area listed in scripts/tsan-tests.txt.
+# Builds with ThreadSanitizer and runs the test cases of the given areas (the filter
+# beside each area in scripts/tsan-tests.txt, *Thread* by default), or of every area listed in scripts/tsan-tests.txt.
 #   bash scripts/tsan.sh          every listed area
 #   bash scripts/tsan.sh comms    one area
 # TSAN_BUILD_DIR names the build folder (default build-tsan), JOBS the parallel
@@ -12,8 +12,13 @@ jobs=${JOBS:-2}
 if [ $# -gt 0 ]; then
     areas="$*"
 else
-    areas=$(grep -v '^#' scripts/tsan-tests.txt | xargs)
+    areas=$(grep -v '^#' scripts/tsan-tests.txt | awk 'NF {print $1}' | xargs)
 fi
+filter_of() {
+    local f
+    f=$(awk -v a="$1" '$1 == a && NF > 1 {print $2}' scripts/tsan-tests.txt)
+    echo "${f:-*Thread*}"
+}
 cmake -S . -B "$build" -DVTR_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 for a in $areas; do
     if [ -d "tests/$a" ]; then
@@ -26,8 +31,9 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)
 status=0
 for a in $areas; do
     if [ -x "$build/test_$a" ]; then
-        echo "== ThreadSanitizer: test_$a (threaded cases)"
-        QT_QPA_PLATFORM=offscreen "$build/test_$a" --gtest_filter='*Thread*' || status=1
+        f=$(filter_of "$a")
+        echo "== ThreadSanitizer: test_$a ($f)"
+        QT_QPA_PLATFORM=offscreen "$build/test_$a" --gtest_filter="$f" || status=1
     fi
 done
 exit $status
