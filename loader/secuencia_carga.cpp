@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int INTENTOS_ESTADO = 3;    // attempts of the status and programming-mode requests
-constexpr uint8_t COMANDO_ESTADO = 4; // status request, answered with type, model and version
 constexpr int32_t ESPERA_ANTES_ESTADO = 5000; // ms: the unit restarts after the initial reset
 constexpr int32_t TIEMPO_AVISO = 3000;        // ms the found / not found text stays
 constexpr int32_t TIEMPO_RESULTADO = 2000;    // ms the result stays before Load comes back
@@ -71,9 +70,7 @@ int pedir_estado_unidad(Tmgrupo_superv& g) {
     Tmensaje& tx = *g.mensaje_tx;
     tx.fdireccion = 0;
     tx.fdireccion_ext = 0;
-    tx.fcomando = COMANDO_ESTADO;
-    tx.fnbytes = 0;
-    tx.fnsecuencia = 0;
+    prepararPeticionEstado(tx);
     g.mensaje_rx->trama_nenlace.fill(0);
     try {
         return g.enviar_mensaje(tx, *g.mensaje_rx, INTENTOS_ESTADO, 0);
@@ -87,10 +84,7 @@ int pedir_modo_programacion(Tmgrupo_superv& g) {
     Tmensaje& tx = *g.mensaje_tx;
     tx.fdireccion = 0;
     tx.fdireccion_ext = 0;
-    tx.fcomando = COMANDO_COMANDO;
-    tx.fnbytes = 1;
-    tx.fnsecuencia = 0;
-    tx.trama_nenlace[0] = SUBCOMANDO_MODO_GRABACION;
+    prepararPeticionModoProgramacion(tx);
     try {
         return g.enviar_mensaje(tx, *g.mensaje_rx, INTENTOS_ESTADO, 0);
     } catch (...) {
