@@ -15,4 +15,4 @@ fi
 summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
 failed=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
 total=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
-echo "test programs: $((total - failed)) passed, $failed failed"
+echo "programs: $((total - failed)) passed, $failed failed"
