@@ -160,11 +160,7 @@ TEST(WorkerLoad, ModuleLoadWhoseStatusRequestIsNotAnsweredStillTransfers) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 200, 0x21));
-    fichero_banco2 = rig.write("m.hex", lineas);
-    tipo_fichero = TIPO_FICHERO_MOD;
-    modo_fichero_str = "HEX";
-    id_str = "FIRMQLN-300_0203";
-    size_tele = total_caracteres(lineas);
+    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     auto cfg = rig.unit().software().config();
     cfg.noAnswerTo = {1, 2, 3}; // the three attempts of the status request
     rig.unit().software().setConfig(cfg);
@@ -186,11 +182,7 @@ TEST(WorkerLoad, TransferredImageWithoutStatusReplyAfterTheResetIsAnInvalidUpdat
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 100, 0x21));
-    fichero_banco2 = rig.write("m.hex", lineas);
-    tipo_fichero = TIPO_FICHERO_MOD;
-    modo_fichero_str = "HEX";
-    id_str = "FIRMQLN-300_0203";
-    size_tele = total_caracteres(lineas);
+    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     auto cfg = rig.unit().software().config();
     cfg.bootDelay = ms(60000); // the unit does not come back after the final reset
     rig.unit().software().setConfig(cfg);
@@ -350,11 +342,7 @@ TEST(WorkerLoad, ThreadSurvivesAnErrorEscapingAProcedureAndReportsAFailedLoad) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 600, 0x21));
-    fichero_banco2 = rig.write("m.hex", lineas);
-    tipo_fichero = TIPO_FICHERO_MOD;
-    modo_fichero_str = "HEX";
-    id_str = "FIRMQLN-300_0203";
-    size_tele = total_caracteres(lineas);
+    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     std::atomic<bool> lanzado{false};
     rig.rec.setHook([&](const std::string& e) {
         if (e.rfind("progreso:", 0) == 0 && !lanzado.exchange(true))

@@ -27,11 +27,7 @@ Tiempo cpu(clockid_t c) {
 // A module image and the variables the file selection would set for it.
 void preparar_modulo(WorkerRig& rig, int bytes = 600) {
     const auto lineas = registros_datos(0x1000, bytes, 0x21);
-    fichero_banco2 = rig.write("m.hex", lineas);
-    tipo_fichero = TIPO_FICHERO_MOD;
-    modo_fichero_str = "HEX";
-    id_str = "FIRMQLN-300_0102";
-    size_tele = total_caracteres(lineas);
+    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0102");
 }
 
 // The worker has given its port up: slot emptied, port closed.

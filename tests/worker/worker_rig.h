@@ -189,3 +189,13 @@ inline int total_caracteres(const std::vector<std::string>& lines) {
         n += static_cast<int>(l.size());
     return n;
 }
+
+// Chooses a module firmware in Intel HEX form, as the file selection does.
+inline void elegir_modulo_hex(WorkerRig& rig, const std::vector<std::string>& lineas,
+                              const std::string& id) {
+    fichero_banco2 = rig.write("m.hex", lineas);
+    tipo_fichero = TIPO_FICHERO_MOD;
+    modo_fichero_str = "HEX";
+    id_str = id;
+    size_tele = total_caracteres(lineas);
+}
