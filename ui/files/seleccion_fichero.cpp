@@ -162,12 +162,7 @@ bool repartir_bancos(LectorLineas& lector, bool arm) {
         anotar_error(QStringLiteral("cannot read"), lector.ruta(), lector.error());
         return false;
     }
-    if (banco1.fallo() || banco2.fallo()) {
-        EscritorLineas& malo = banco1.fallo() ? banco1 : banco2;
-        anotar_error(QStringLiteral("cannot write"), malo.ruta(), malo.error());
-        return false;
-    }
-    if (!banco1.confirmar() || !banco2.confirmar()) {
+    if (banco1.fallo() || banco2.fallo() || !banco1.confirmar() || !banco2.confirmar()) {
         EscritorLineas& malo = banco1.fallo() ? banco1 : banco2;
         anotar_error(QStringLiteral("cannot write"), malo.ruta(), malo.error());
         return false;
