@@ -9,6 +9,7 @@
 // TextoCompartido. File variables hold the path of the file they name.
 
 #include "common/global_com.h"
+#include "common/mensajes.h"
 #include "common/texto_compartido.h"
 
 #include <array>
@@ -82,7 +83,7 @@ inline const std::string ID_FICHERO_I2C2 = "FIRMI2C2.HEX";
 inline const std::string ID_FICHERO_CLASSA1 = "FIRMCLASSA1.HEX";
 inline const std::string ID_FICHERO_CLASSA2 = "FIRMCLASSA2.HEX";
 inline const std::string REG_FIN = ":00000001FF"; // Intel HEX end-of-file record
-inline const std::string tabla_sincro = "f"; // XA loader synchronisation, echoed back
+inline const std::string tabla_sincro = "f";      // XA loader synchronisation, echoed back
 
 // ---- numeric constants
 constexpr int MODO_ANOT_TX = 0;
@@ -104,7 +105,6 @@ constexpr int ESPERA_NORMAL = 0;  // ms between send and receive: identification
 constexpr int ESPERA_GRABAR = 10; // ms between send and receive: every packet
 
 // ---- message table: 4 languages x 28 entries, UTF-8
-constexpr int NUM_MENSAJES = 28;
 constexpr int NUM_IDIOMAS = 4;
 extern const std::array<const char*, NUM_IDIOMAS * NUM_MENSAJES> tabla_errores_idioma;
 
@@ -112,6 +112,12 @@ extern const std::array<const char*, NUM_IDIOMAS * NUM_MENSAJES> tabla_errores_i
 std::string texto_mensaje(int n);
 // Entry n in a given language (0..3).
 std::string texto_mensaje(int idioma, int n);
+inline std::string texto_mensaje(Mensaje m) {
+    return texto_mensaje(static_cast<int>(m));
+}
+inline std::string texto_mensaje(int idioma, Mensaje m) {
+    return texto_mensaje(idioma, static_cast<int>(m));
+}
 
 // Language index for a primary language identifier (0x0C French, 0x0A Spanish,
 // 0x09 English, 0x10 Italian); -1 for any other, which leaves the language unchanged.

@@ -7,6 +7,8 @@
 #include <QThread>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 // ---- events
 
@@ -95,6 +97,45 @@ QThread* Tmgrupo_superv::hilo() const {
 
 bool Tmgrupo_superv::en_ejecucion() const {
     return fen_ejecucion.load(std::memory_order_acquire);
+}
+
+void Tmgrupo_superv::pedir_carga(TrabajoCarga trabajo) {
+    {
+        std::lock_guard<std::mutex> lock(ftrabajo_m);
+        ftrabajo = std::move(trabajo);
+    }
+    grabar_firmware.store(true, std::memory_order_release);
+}
+
+TrabajoCarga Tmgrupo_superv::trabajo_pedido() const {
+    std::lock_guard<std::mutex> lock(ftrabajo_m);
+    return ftrabajo;
+}
+
+namespace {
+std::string contenido_de(const std::string& fichero) {
+    std::ifstream in(fichero, std::ios::binary);
+    std::ostringstream out;
+    if (in)
+        out << in.rdbuf();
+    return out.str();
+}
+} // namespace
+
+TrabajoCarga trabajo_desde_globales() {
+    TrabajoCarga t;
+    t.tipo_fichero = tipo_fichero.get();
+    t.id = id_str.get();
+    t.size_tele = size_tele.load();
+    t.binario = modo_fichero_str.get() == "BIN";
+    if (t.tipo_fichero == TIPO_FICHERO_MOD && t.binario) {
+        t.banco2 = contenido_de(fichero_banco3.get());
+    } else {
+        if (t.tipo_fichero != TIPO_FICHERO_MOD)
+            t.banco1 = contenido_de(fichero_banco1.get());
+        t.banco2 = contenido_de(fichero_banco2.get());
+    }
+    return t;
 }
 
 void Tmgrupo_superv::Execute() {

@@ -10,6 +10,7 @@
 //   transferencia.cpp   framed request/reply and firmware transfers
 //   grabacion_arm.cpp   ARM programming through its UART bootloader
 
+#include "common/trabajo_carga.h"
 #include "comms/Tcola.h"
 #include "comms/Tmensaje_int.h"
 #include "loader/supervisor_listener.h"
@@ -72,6 +73,12 @@ public:
     // Waits up to max for a requested or running close of the port to end; true when
     // none is left. A close runs between requests, so it never waits for a load.
     bool esperar_cierre(std::chrono::milliseconds max);
+
+    // Requests a load of `trabajo`: the worker keeps its own copy, taken before the
+    // request flag is raised, and the load reads nothing else of the front end's.
+    void pedir_carga(TrabajoCarga trabajo);
+    // The copy of the load requested last (the worker's thread, during the load).
+    TrabajoCarga trabajo_pedido() const;
 
     void setListener(SupervisorListener* l) { fventana.store(l, std::memory_order_release); }
 
@@ -161,6 +168,8 @@ private:
     std::atomic<bool> fen_ejecucion{false};
     std::atomic<bool> fen_reposo{false};
     // The close of the port, from taking fcerrar_int to emptying the slot of puertos.
+    mutable std::mutex ftrabajo_m;
+    TrabajoCarga ftrabajo; // guarded by ftrabajo_m
     std::mutex fcierre_m;
     std::condition_variable fcierre_cv;
     bool fcerrando = false; // guarded by fcierre_m
@@ -170,6 +179,10 @@ private:
     // answered it.
     bool abrirTransferencia(const std::string& id, int32_t mensaje);
 };
+
+// A load of what the shared selection variables name today: the bank images are read
+// here, once, so that the load works on this copy.
+TrabajoCarga trabajo_desde_globales();
 
 // The two requests of the load sequence, filled into a request record for
 // enviar_mensaje: the status request (command 4, no data) and the programming-mode

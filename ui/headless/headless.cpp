@@ -374,7 +374,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
         lastPercent_ = 0;
         lastTens_ = 0;
     }
-    grabar_firmware.store(true, std::memory_order_release);
+    g->pedir_carga(trabajo_desde_globales());
     const bool finished = waitFor(g, [&] { return loadDone_; });
     int entry = -1;
     {

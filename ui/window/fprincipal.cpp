@@ -488,7 +488,9 @@ void TPagesDlg_principal::CargarClick() {
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();
-        grabar_firmware = true;
+        if (Tmgrupo_superv* g =
+                grupos_supev[static_cast<size_t>(puerto_seleccionado.load())].load())
+            g->pedir_carga(trabajo_desde_globales());
         ui_->GroupBox5->hide();
         ui_->BitBtn_start->setEnabled(false);
         mostrarEstado(q(texto_mensaje(MSG_ACTUALIZANDO)));
