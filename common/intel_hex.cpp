@@ -256,9 +256,10 @@ std::string describir(const Fallo& f, int idioma) {
                    "non è un record Intel HEX (manca ':' all'inizio)");
         break;
     case Motivo::DigitoNoHex: {
-        const std::string c = f.valor >= 0x20 && f.valor < 0x7F
-                                  ? "'" + std::string(1, static_cast<char>(f.valor)) + "'"
-                                  : "<" + v + ">";
+        const std::string c =
+            f.valor >= 0x20 && f.valor < 0x7F
+                ? std::string("'").append(1, static_cast<char>(f.valor)).append("'")
+                : std::string("<").append(v).append(">");
         t = elegir("le caractère " + c + " n'est pas un chiffre hexadécimal",
                    "el carácter " + c + " no es un dígito hexadecimal",
                    "character " + c + " is not a hexadecimal digit",
