@@ -67,12 +67,16 @@ cat "$tmp/load.err" >&2
 [ "$rc" -eq 0 ] || fail "the headless load exited $rc"
 grep -qx "OK: Update completed" "$tmp/load.out" || fail "no 'OK: Update completed' line"
 
-# The metadata the desktop reads, where the checkers are installed.
+# The metadata the desktop reads and the man page, where the checkers are installed.
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$root/usr/share/applications/vtr900prog.desktop" ||
         fail "desktop entry"
 fi
 if command -v appstreamcli >/dev/null; then
     appstreamcli validate-tree --no-net "$root/usr" || fail "AppStream metadata"
+fi
+if command -v man >/dev/null && command -v groff >/dev/null; then
+    warnings=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/vtr900prog.1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "the man page: $warnings"
 fi
 echo "ci-package: the package installs and loads the simulated unit"
