@@ -227,8 +227,11 @@ bool dentro_de(const Imagen& imagen, uint32_t desde, uint32_t hasta, Fallo& fall
         const uint64_t ultimo = uint64_t{p.direccion} + p.longitud - 1;
         if (p.direccion < desde || ultimo > hasta) {
             fallo.linea = p.linea;
-            return fallar(&fallo, Motivo::FueraDeMemoria,
-                          p.direccion < desde ? p.direccion : hasta + 1);
+            // The first byte outside: the record's own start, or the first byte past
+            // the end of memory when the record starts inside it.
+            const uint32_t fuera =
+                p.direccion < desde || p.direccion > hasta ? p.direccion : hasta + 1;
+            return fallar(&fallo, Motivo::FueraDeMemoria, fuera);
         }
     }
     return true;

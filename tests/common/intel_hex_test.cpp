@@ -114,6 +114,13 @@ TEST(IntelHexImage, DataBeforeAnyAddressRecordLandsInTheFirstSegment) {
     EXPECT_EQ(f.motivo, Motivo::FueraDeMemoria);
     EXPECT_EQ(f.linea, 1);
     EXPECT_TRUE(dentro_de(img, 0, 0xFFFF, f));
+    // The first byte outside is named: a record wholly past the end, or one that runs
+    // past it.
+    EXPECT_FALSE(dentro_de(img, 0, 0x0F, f));
+    EXPECT_EQ(f.valor, 0x20u);
+    ASSERT_TRUE(leer_imagen(lines({hexRecord(0, 0x0020, {1, 2, 3, 4}), hexEndRecord()}), img, f));
+    EXPECT_FALSE(dentro_de(img, 0, 0x21, f));
+    EXPECT_EQ(f.valor, 0x22u);
 }
 
 TEST(IntelHexImage, ARecordRunningPastItsSegmentWrapsToTheSegmentStart) {
