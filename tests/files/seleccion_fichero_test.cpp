@@ -42,34 +42,41 @@ TEST_F(FilesTest, IdentificationLineClassifiesTheFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id + " / " + c.mode);
-        reiniciar_estado_global();
         view = {};
+        sel = {};
         const std::string f = write("f.hex", header(c.id, c.mode) + Lineas{D1, EOF_REC});
-        seleccionar_fichero(f, view);
+        select(f);
         EXPECT_TRUE(view.errors.empty());
         EXPECT_EQ(view.fileName, f);
         EXPECT_EQ(view.module, c.module);
         EXPECT_EQ(view.version, c.version);
-        EXPECT_EQ(tipo_fichero.get(), c.tipo);
-        EXPECT_EQ(tipo_sw.get(), TIPO_FIRM_VTR_NONE);
-        EXPECT_EQ(id_str.get(), c.id);
-        EXPECT_EQ(crc1_str.get(), "12345678");
-        EXPECT_EQ(crc2_str.get(), "9ABCDEF0");
-        EXPECT_EQ(modo_fichero_str.get(), c.mode);
-        EXPECT_EQ(fichero_origen.get(), f);
-        EXPECT_EQ(fichero_banco3.get(), c.bound == 3 ? f : "");
-        EXPECT_EQ(fichero_banco2.get(), c.bound == 2   ? f
-                                        : c.bound == 0 ? imagen(ID_FICHERO_BANCO2)
-                                                       : "");
-        EXPECT_TRUE(seleccion_valida());
-        EXPECT_EQ(comprobar_seleccion_para_carga(), -1);
+        EXPECT_EQ(sel.tipo_fichero, c.tipo);
+        EXPECT_FALSE(sel.joint);
+        EXPECT_EQ(sel.id, c.id);
+        EXPECT_EQ(sel.crc1, "12345678");
+        EXPECT_EQ(sel.crc2, "9ABCDEF0");
+        EXPECT_EQ(sel.modo, c.mode);
+        EXPECT_EQ(sel.ruta, f);
+        EXPECT_EQ(sel.binario, c.bound == 3);
+        // A module file is sent whole, from what was read at selection.
+        if (c.bound != 0)
+            EXPECT_EQ(sel.banco2, *readRaw(f));
+        else
+            EXPECT_EQ(banco(1), (Lineas{D1, EOF_REC}));
+        EXPECT_TRUE(sel.valida);
+        EXPECT_EQ(loadCheck(), -1);
+        const TrabajoCarga t = job(TIPO_VTR_NONE);
+        EXPECT_EQ(t.tipo_fichero, c.tipo);
+        EXPECT_EQ(t.id, c.id);
+        EXPECT_EQ(t.binario, c.mode == "BIN");
+        EXPECT_EQ(t.banco2, sel.banco2);
     }
 }
 
 TEST_F(FilesTest, NoNameOrMissingFileChangesNothing) {
     const std::string good = sample("vtr900_xa_0310.hex");
-    seleccionar_fichero(good, view);
-    ASSERT_EQ(comprobar_seleccion_para_carga(), -1);
+    select(good);
+    ASSERT_EQ(loadCheck(), -1);
     const struct {
         std::string name;
         int entry;
@@ -80,13 +87,13 @@ TEST_F(FilesTest, NoNameOrMissingFileChangesNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         view = {};
-        seleccionar_fichero(c.name, view);
+        select(c.name);
         EXPECT_EQ(view.errors, std::vector<int>{c.entry});
         EXPECT_FALSE(view.fileName.has_value());
         EXPECT_FALSE(view.module.has_value());
-        EXPECT_EQ(fichero_origen.get(), good);
-        EXPECT_EQ(tipo_fichero.get(), TIPO_FICHERO_VTR_XA);
-        EXPECT_EQ(comprobar_seleccion_para_carga(), -1); // the earlier file is still the one
+        EXPECT_EQ(sel.ruta, good);
+        EXPECT_EQ(sel.tipo_fichero, TIPO_FICHERO_VTR_XA);
+        EXPECT_EQ(loadCheck(), -1); // the earlier file is still the one
     }
 }
 
@@ -113,34 +120,36 @@ TEST_F(FilesTest, RejectedHeaderClearsTheEarlierSelection) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        seleccionar_fichero(sample("vtr900_arm_0412.hex"), view);
-        ASSERT_EQ(comprobar_seleccion_para_carga(), -1);
+        select(sample("vtr900_arm_0412.hex"));
+        ASSERT_EQ(loadCheck(), -1);
         view = {};
         const std::string f = writeRaw("bad.hex", c.bytes);
-        seleccionar_fichero(f, view);
+        select(f);
         EXPECT_EQ(view.errors, std::vector<int>{0});
+        ASSERT_EQ(view.reasons.size(), 1u);
+        EXPECT_NE(view.reasons[0], "");
         EXPECT_EQ(view.fileName, f);
         EXPECT_EQ(view.module, "");
         EXPECT_EQ(view.version, "");
-        EXPECT_EQ(tipo_sw.get(), TIPO_FIRM_VTR_NONE);
-        EXPECT_EQ(tipo_fichero.get(), "");
-        EXPECT_FALSE(seleccion_valida());
-        EXPECT_EQ(comprobar_seleccion_para_carga(), 0);
-        EXPECT_FALSE(banco(1).has_value());
-        EXPECT_FALSE(banco(2).has_value());
+        EXPECT_FALSE(sel.joint);
+        EXPECT_EQ(sel.tipo_fichero, "");
+        EXPECT_FALSE(sel.valida);
+        EXPECT_EQ(loadCheck(), 0);
+        EXPECT_EQ(sel.banco1, "");
+        EXPECT_EQ(sel.banco2, "");
     }
 }
 
 TEST_F(FilesTest, ShortFileLeavesMissingHeaderLinesEmpty) {
-    seleccionar_fichero(write("short.hex", {"FIRMVTR-900_0205", "AAAA"}), view);
+    select(write("short.hex", {"FIRMVTR-900_0205", "AAAA"}));
     EXPECT_TRUE(view.errors.empty());
-    EXPECT_EQ(id_str.get(), "FIRMVTR-900_0205");
-    EXPECT_EQ(crc1_str.get(), "AAAA");
-    EXPECT_EQ(crc2_str.get(), "");
-    EXPECT_EQ(modo_fichero_str.get(), "");
+    EXPECT_EQ(sel.id, "FIRMVTR-900_0205");
+    EXPECT_EQ(sel.crc1, "AAAA");
+    EXPECT_EQ(sel.crc2, "");
+    EXPECT_EQ(sel.modo, "");
     EXPECT_EQ(banco(1), Lineas{});
     EXPECT_EQ(banco(2), Lineas{});
-    EXPECT_EQ(size_tele.load(), 0);
+    EXPECT_EQ(sel.size_tele, 0);
 }
 
 TEST_F(FilesTest, RecordsAreSplitIntoTheTwoBanks) {
@@ -207,12 +216,16 @@ TEST_F(FilesTest, RecordsAreSplitIntoTheTwoBanks) {
                                                 : eol == "\r" ? " CR"
                                                               : " CRLF"));
             view = {};
-            seleccionar_fichero(write("unit.hex", header(c.id) + c.records, eol), view);
+            select(write("unit.hex", header(c.id) + c.records, eol));
             EXPECT_TRUE(view.errors.empty());
             EXPECT_EQ(banco(1), c.bank1);
             EXPECT_EQ(banco(2), c.bank2);
-            EXPECT_EQ(size_tele.load(), c.size ? c.size : totalLength(c.records));
-            EXPECT_EQ(fichero_banco1.get(), imagen(ID_FICHERO_BANCO1));
+            EXPECT_EQ(sel.size_tele, c.size ? c.size : totalLength(c.records));
+            // The load gets exactly these images.
+            const TrabajoCarga t = job(TIPO_VTR_NONE);
+            EXPECT_EQ(t.banco1, sel.banco1);
+            EXPECT_EQ(t.banco2, sel.banco2);
+            EXPECT_EQ(t.size_tele, sel.size_tele);
         }
     }
 }
@@ -220,51 +233,58 @@ TEST_F(FilesTest, RecordsAreSplitIntoTheTwoBanks) {
 TEST_F(FilesTest, ModuleFileSizeIsWhatTheTransferSends) {
     // A HEX module file is sent whole, header lines included; a binary one from the
     // byte after its header.
-    seleccionar_fichero(sample("module_xyz100_0102.hex"), view);
-    EXPECT_EQ(size_tele.load(), totalLength(*readLines(sample("module_xyz100_0102.hex"))));
-    seleccionar_fichero(sample("module_xyz100_0102.bin"), view);
-    EXPECT_EQ(tipo_fichero.get(), TIPO_FICHERO_MOD);
-    EXPECT_EQ(fichero_banco3.get(), sample("module_xyz100_0102.bin"));
-    EXPECT_EQ(size_tele.load(), 1500);
+    select(sample("module_xyz100_0102.hex"));
+    EXPECT_EQ(sel.size_tele, totalLength(*readLines(sample("module_xyz100_0102.hex"))));
+    select(sample("module_xyz100_0102.bin"));
+    EXPECT_EQ(sel.tipo_fichero, TIPO_FICHERO_MOD);
+    EXPECT_TRUE(sel.binario);
+    EXPECT_EQ(sel.banco2, *readRaw(sample("module_xyz100_0102.bin")));
+    EXPECT_EQ(sel.size_tele, 1500);
 }
 
-TEST_F(FilesTest, ImagesNeverLandNextToTheOperatorsFile) {
-    qunsetenv("VTR900_IMAGE_DIR");
-    // Keep the user's own cache out of the test (where the platform honours this).
-    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
-    qputenv("XDG_CACHE_HOME", imagenes.path().toUtf8());
-    const std::string f = write("unit.hex", header("FIRMVTR-900_0205") + Lineas{D1, EOF_REC});
-    seleccionar_fichero(f, view);
-    ASSERT_TRUE(view.errors.empty());
-    const QString carpeta = QString::fromStdString(carpeta_imagenes());
-    EXPECT_TRUE(carpeta.endsWith(QStringLiteral("vtr900prog")));
-    EXPECT_EQ(fichero_banco1.get(), QDir(carpeta).filePath("FIRMB1.HEX").toStdString());
-    EXPECT_TRUE(readLines(fichero_banco1.get()).has_value());
-    EXPECT_EQ(QDir(operador.path()).entryList(QDir::Files), QStringList{"unit.hex"});
-    EXPECT_NE(QDir(carpeta), QDir::current());
-    if (cache.isEmpty())
-        qunsetenv("XDG_CACHE_HOME");
-    else
-        qputenv("XDG_CACHE_HOME", cache);
+// A module file is read once, when it is chosen: what Load sends is what was
+// checked and measured, whatever becomes of the file afterwards.
+TEST_F(FilesTest, ModuleFileReplacedAfterSelectionIsNotWhatIsLoaded) {
+    const Lineas module = header("FIRMXYZ-100 0102") + Lineas{D1, EOF_REC};
+    const std::string f = write("m.hex", module);
+    select(f);
+    const std::string chosen = *readRaw(f);
+    write("m.hex", header("FIRMXYZ-100 0999") + Lineas{D2, D3, EOF_REC});
+    const TrabajoCarga t = job(TIPO_VTR_ARM);
+    EXPECT_EQ(t.id, "FIRMXYZ-100 0102");
+    EXPECT_EQ(t.banco2, chosen);
+    EXPECT_EQ(t.size_tele, totalLength(module));
 }
 
-TEST_F(FilesTest, UnwritableImageFolderFailsCleanly) {
-    seleccionar_fichero(sample("vtr900_xa_0310.hex"), view);
-    ASSERT_EQ(comprobar_seleccion_para_carga(), -1);
-    // A folder below a plain file can be neither created nor written, even by root.
+// The bank images live in the selection: nothing is written next to the operator's
+// file, into the current folder or into a folder shared with other processes, so a
+// folder that cannot be written does not matter.
+TEST_F(FilesTest, ImagesNeverLandOnDisk) {
+    QTemporaryDir cache;
+    const QByteArray cacheAntes = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
     const std::string plain = writeRaw("plain", "x");
     qputenv("VTR900_IMAGE_DIR", QByteArray::fromStdString(plain + "/images"));
+    const QStringList antes = QDir::current().entryList(QDir::Files);
     for (const char* s : {"vtr900_arm_0412.hex", "vtr900_joint.hex"}) {
         SCOPED_TRACE(s);
         view = {};
-        tipo_vtr = TIPO_VTR_ARM;
-        seleccionar_fichero(sample(s), view);
-        EXPECT_EQ(view.errors, std::vector<int>{0});
-        EXPECT_FALSE(seleccion_valida());
-        EXPECT_EQ(comprobar_seleccion_para_carga(), 0);
-        EXPECT_NE(ultimo_error_fichero(), "");
-        EXPECT_EQ(vtr_ARM_version.get(), "");
+        const std::string f = operador.filePath(s).toStdString();
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(sample(s)), QString::fromStdString(f)));
+        select(f, TIPO_VTR_ARM);
+        EXPECT_TRUE(view.errors.empty());
+        EXPECT_EQ(loadCheck(TIPO_VTR_ARM), -1);
+        EXPECT_NE(job(TIPO_VTR_ARM).banco1, "");
     }
+    EXPECT_EQ(QDir(operador.path()).entryList(QDir::Files),
+              (QStringList{"plain", "vtr900_arm_0412.hex", "vtr900_joint.hex"}));
+    EXPECT_EQ(QDir(cache.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{});
+    EXPECT_EQ(QDir::current().entryList(QDir::Files), antes);
+    qunsetenv("VTR900_IMAGE_DIR");
+    if (cacheAntes.isEmpty())
+        qunsetenv("XDG_CACHE_HOME");
+    else
+        qputenv("XDG_CACHE_HOME", cacheAntes);
 }
 
 TEST_F(FilesTest, DialogStartsInTheProgramsFolder) {

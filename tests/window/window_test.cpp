@@ -360,7 +360,6 @@ TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     EXPECT_LT(bytesIguales(classA, memoria), classA.size()) << "and the CLASS A one is not";
 
     // The next Load of the same joint file asks again.
-    EXPECT_EQ(std::string(tipo_sw), TIPO_FIRM_VTR_JOINT);
     load()->click();
     EXPECT_FALSE(c("GroupBox5")->isHidden());
     EXPECT_EQ(texto("Label_estado"), "Select Version");

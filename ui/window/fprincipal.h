@@ -8,9 +8,10 @@
 // here while the worker waits; the file selection reaches them through the
 // window's FileSelectionView.
 
+#include "files/preparar_carga.h"
+#include "files/seleccion_fichero.h"
 #include "loader/seleccion_puerto.h"
 #include "loader/supervisor_listener.h"
-#include "ui/files/seleccion_fichero.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -65,7 +66,7 @@ private:
 class VistaFicherosVentana final : public FileSelectionView {
 public:
     explicit VistaFicherosVentana(TPagesDlg_principal& ventana) : ventana_(ventana) {}
-    void showFileError(int entry) override;
+    void showFileError(Mensaje entry, const std::string& motivo) override;
     void setFileName(const std::string& path) override;
     void setModuleText(const std::string& t) override;
     void setVersionToLoad(const std::string& t) override;
@@ -157,7 +158,9 @@ private:
     QTimer timer_;
     bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
     std::unique_ptr<QFileDialog> dialogo_;
-    QString ultimoFichero_; // the dialog's current name: kept when the operator cancels
+    QString ultimoFichero_;      // the dialog's current name: kept when the operator cancels
+    SeleccionFichero seleccion_; // what the file choice produced
+    EleccionXa eleccion_ = EleccionXa::Ninguna; // the image of a joint file for an XA unit
     SelectorFichero selector_;
     bool cerrado_ = false;
 };
