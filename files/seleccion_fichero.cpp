@@ -1,6 +1,7 @@
 #include "files/seleccion_fichero.h"
 
 #include "common/global.h"
+#include "common/intel_hex.h"
 #include "files/lineas_fichero.h"
 
 #include <QDir>
@@ -19,6 +20,15 @@ const std::string DIR_EXT_XA = ":02000004000";  // extended linear address 0x000
 const std::string DIR_EXT_ARM = ":02000004640"; // extended linear address 0x640n
 const std::string DIR_INICIO_ARM = ":04000005"; // start linear address
 constexpr std::size_t LONGITUD_ID = 16;         // "FIRM" + 8 name + 4 version
+
+// The memory each controller's own loader writes from bank 1: the ARM controller's
+// flash from 0x08000000 up (so no data may come before the first extended address
+// record), the 64 KiB of code memory of the XA controller.
+struct Memoria {
+    uint32_t desde, hasta;
+};
+constexpr Memoria MEMORIA_ARM{0x08000000u, 0xFFFFFFFFu};
+constexpr Memoria MEMORIA_XA{0x0000u, 0xFFFFu};
 
 // The marker line of each joint image, in the order in which a marker is tested.
 struct MarcaImagen {
@@ -57,6 +67,63 @@ void anadir(std::string& texto, const std::string& linea) {
     texto += '\n';
 }
 
+bool en_blanco(const std::string& linea) {
+    return linea.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+bool es_fin(const std::string& linea) {
+    const auto r = intel_hex::leer_registro(linea);
+    return r && r->tipo == intel_hex::FIN;
+}
+
+// Lines of an Intel HEX image with the line of the file each comes from, so that a
+// fault is reported where the operator finds it.
+struct TextoImagen {
+    std::string texto;
+    std::vector<int> lineas;
+    void anadir(const std::string& linea, int numero) {
+        ::anadir(texto, linea);
+        lineas.push_back(numero);
+    }
+};
+
+std::string motivo_imagen(intel_hex::Fallo f, const TextoImagen& t, const std::string& donde) {
+    auto en_fichero = [&](int n) {
+        return n >= 1 && n <= static_cast<int>(t.lineas.size()) ? t.lineas[n - 1] : 0;
+    };
+    f.linea = en_fichero(f.linea);
+    if (f.motivo == intel_hex::Motivo::Solapa)
+        f.valor2 = static_cast<uint32_t>(en_fichero(static_cast<int>(f.valor2)));
+    return donde + ": " + intel_hex::describir(f, idioma_actual_texto.load());
+}
+
+// The whole image read as the writers will read it: false, with the reason, when
+// any of it is damaged.
+bool comprobar_imagen(const TextoImagen& t, const std::string& donde, std::string& motivo) {
+    intel_hex::Imagen im;
+    intel_hex::Fallo f;
+    if (intel_hex::leer_imagen(t.texto, im, f))
+        return true;
+    motivo = motivo_imagen(f, t, donde);
+    return false;
+}
+
+// Bank 1 goes to the controller's own loader: every byte of it must land in that
+// controller's memory, or the load would skip or misplace it.
+bool comprobar_banco1(TextoImagen banco1, Memoria m, const std::string& donde,
+                      std::string& motivo) {
+    banco1.anadir(REG_FIN, 0);
+    intel_hex::Imagen im;
+    intel_hex::Fallo f;
+    // A bank 1 without data is left to the load to refuse, as before: only data that
+    // would land outside the controller's memory is a fault of the file.
+    if (intel_hex::leer_imagen(banco1.texto, im, f) &&
+        (intel_hex::dentro_de(im, m.desde, m.hasta, f) || f.motivo == intel_hex::Motivo::SinDatos))
+        return true;
+    motivo = motivo_imagen(f, banco1, donde);
+    return false;
+}
+
 // Bank that a record line makes current. An extended linear address record picks
 // bank 1 for upper address ...0 and bank 2 for any other; on ARM units the start
 // linear address record that closes the application returns to bank 1.
@@ -80,31 +147,48 @@ void fallo_fichero(SeleccionFichero& sel, FileSelectionView& view, const std::st
     view.showFileError(Mensaje::ErrorFichero, motivo);
 }
 
-// Unit firmware: cuts the lines after the header into the two bank images.
-bool repartir_bancos(LectorLineas& lector, bool arm, SeleccionFichero& sel, std::string& motivo) {
+// Unit firmware: cuts the lines after the header into the two bank images, after
+// checking the whole image and where bank 1 lands.
+bool repartir_bancos(LectorLineas& lector, int primera, bool arm, SeleccionFichero& sel,
+                     std::string& motivo) {
+    const std::string donde = s(QFileInfo(lector.ruta()).fileName());
+    TextoImagen cuerpo, banco1;
     int actual = 1;
     qint64 total = 0;
+    bool fin = false;
     std::string linea;
-    while (lector.leer(linea)) {
+    for (int n = primera; lector.leer(linea); ++n) {
         if (lector.demasiadoLarga()) {
             motivo = linea_demasiado_larga(lector);
             return false;
         }
-        if (linea == REG_FIN) {
-            anadir(sel.banco1, linea);
-            anadir(sel.banco2, linea);
-        } else {
-            actual = banco_de_linea(linea, arm, actual);
-            anadir(actual == 1 ? sel.banco1 : sel.banco2, linea);
-        }
+        cuerpo.anadir(linea, n);
+        if (fin)
+            continue; // after the end record: only checked, and refused, below
         total += lector.longitud();
-        if (linea == REG_FIN)
-            break; // whatever follows the end record is not part of the image
+        if (en_blanco(linea))
+            continue;
+        if (es_fin(linea)) {
+            anadir(sel.banco1, REG_FIN);
+            anadir(sel.banco2, REG_FIN);
+            fin = true;
+            continue;
+        }
+        actual = banco_de_linea(linea, arm, actual);
+        if (actual == 1) {
+            anadir(sel.banco1, linea);
+            banco1.anadir(linea, n);
+        } else {
+            anadir(sel.banco2, linea);
+        }
     }
     if (lector.fallo()) {
         motivo = describir(QStringLiteral("cannot read"), lector.ruta(), lector.error());
         return false;
     }
+    if (!comprobar_imagen(cuerpo, donde, motivo) ||
+        !comprobar_banco1(banco1, arm ? MEMORIA_ARM : MEMORIA_XA, donde, motivo))
+        return false;
     sel.size_tele = static_cast<int>(std::min<qint64>(total, INT32_MAX));
     return true;
 }
@@ -113,7 +197,7 @@ bool repartir_bancos(LectorLineas& lector, bool arm, SeleccionFichero& sel, std:
 // is what was checked, whatever happens to the file afterwards. The progress display
 // needs to know how much that is: the characters of every line of a HEX file (its
 // header lines are sent too), the bytes after the header of a binary one.
-bool leer_modulo(LectorLineas& lector, qint64 longitud_cabecera, SeleccionFichero& sel,
+bool leer_modulo(LectorLineas& lector, int primera, qint64 longitud_cabecera, SeleccionFichero& sel,
                  std::string& motivo) {
     QFile f(lector.ruta());
     if (!f.open(QIODevice::ReadOnly)) {
@@ -130,18 +214,22 @@ bool leer_modulo(LectorLineas& lector, qint64 longitud_cabecera, SeleccionFicher
         total = todo.size() - lector.posicion();
     } else {
         total = longitud_cabecera;
+        TextoImagen cuerpo;
         std::string linea;
-        while (lector.leer(linea)) {
+        for (int n = primera; lector.leer(linea); ++n) {
             if (lector.demasiadoLarga()) {
                 motivo = linea_demasiado_larga(lector);
                 return false;
             }
             total += lector.longitud();
+            cuerpo.anadir(linea, n);
         }
         if (lector.fallo()) {
             motivo = describir(QStringLiteral("cannot read"), lector.ruta(), lector.error());
             return false;
         }
+        if (!comprobar_imagen(cuerpo, s(QFileInfo(lector.ruta()).fileName()), motivo))
+            return false;
     }
     sel.banco2 = todo.toStdString();
     sel.size_tele = static_cast<int>(std::clamp<qint64>(total, 0, INT32_MAX));
@@ -150,15 +238,25 @@ bool leer_modulo(LectorLineas& lector, qint64 longitud_cabecera, SeleccionFicher
 
 // Splits a joint file into its images: each section is a marker line naming the
 // kind and version, three header lines, and the image's records up to its end record.
+// Every section is checked whole; one cut short (no end record before the end of the
+// file) is damaged like any other.
 bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& motivo) {
     LectorLineas lector(q(ruta));
     if (!lector.abrir()) {
         motivo = describir(QStringLiteral("cannot open"), lector.ruta(), lector.error());
         return false;
     }
+    const std::string fichero = s(QFileInfo(lector.ruta()).fileName());
     std::array<qint64, NUM_IMAGENES_JOINT> tamano{};
     std::string linea;
-    while (lector.leer(linea)) {
+    int n = 0;
+    auto leer = [&] {
+        if (!lector.leer(linea))
+            return false;
+        ++n;
+        return true;
+    };
+    while (leer()) {
         if (lector.demasiadoLarga()) {
             motivo = linea_demasiado_larga(lector);
             return false;
@@ -176,27 +274,39 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
         im.version = digitos.substr(0, 1) + "." + digitos.substr(1, 2);
         im.id = "FIRMVTR-900_0" + digitos;
         im.presente = true;
+        const std::string donde = fichero + ", " + im.id;
 
         bool cabecera = true;
         for (int i = 0; i < 3 && cabecera; ++i)
-            cabecera = lector.leer(linea);
+            cabecera = leer();
+        TextoImagen seccion, banco1;
         bool fin = false;
         int actual = 1;
-        while (cabecera && lector.leer(linea)) {
+        while (cabecera && leer()) {
             if (lector.demasiadoLarga()) {
                 motivo = linea_demasiado_larga(lector);
                 return false;
             }
+            seccion.anadir(linea, n);
             tamano[k] += lector.longitud();
-            actual = banco_de_linea(linea, arm, actual);
-            anadir(actual == 1 ? im.banco1 : im.banco2, linea);
-            if (linea == REG_FIN) {
+            if (en_blanco(linea))
+                continue;
+            if (es_fin(linea)) {
+                anadir(actual == 1 ? im.banco1 : im.banco2, REG_FIN);
                 fin = true;
                 break;
             }
+            actual = banco_de_linea(linea, arm, actual);
+            anadir(actual == 1 ? im.banco1 : im.banco2, linea);
+            if (actual == 1)
+                banco1.anadir(linea, n);
         }
-        // A section cut off by the end of the file ends there, like a single file
-        // without its end record; only a complete section gets the extra record.
+        if (lector.fallo())
+            break;
+        if (!comprobar_imagen(seccion, donde, motivo) ||
+            !comprobar_banco1(banco1, arm ? MEMORIA_ARM : MEMORIA_XA, donde, motivo))
+            return false;
+        // Each bank ends with an end record; the one the section ended in has it.
         if (fin)
             anadir(arm ? im.banco2 : im.banco1, REG_FIN);
         im.size_tele = static_cast<int>(std::min<qint64>(tamano[k], INT32_MAX));
@@ -312,14 +422,14 @@ void seleccionar_fichero(const std::string& nombre, const std::string& unidad,
 
     if (contiene(modulo, MODULO_VTR)) {
         const bool arm = id[13] >= '4' || id[12] > '0';
-        if (!repartir_bancos(lector, arm, sel, motivo)) {
+        if (!repartir_bancos(lector, leidas + 1, arm, sel, motivo)) {
             fallo_fichero(sel, view, motivo);
             return;
         }
         sel.tipo_fichero = arm ? TIPO_FICHERO_VTR_ARM : TIPO_FICHERO_VTR_XA;
     } else {
         sel.binario = cabecera[3] == MODO_BIN;
-        if (!leer_modulo(lector, longitud_cabecera, sel, motivo)) {
+        if (!leer_modulo(lector, leidas + 1, longitud_cabecera, sel, motivo)) {
             fallo_fichero(sel, view, motivo);
             return;
         }

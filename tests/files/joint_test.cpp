@@ -1,16 +1,17 @@
 // Joint files: the split into six images and the choice of the image to load.
 #include "files_fixture.h"
+#include "support/hex_records.h"
 
 namespace {
 
 const std::string EOF_REC = ":00000001FF";
-const std::string XA_B1 = ":020000040000FA";
-const std::string XA_B2 = ":020000040001F9";
-const std::string ARM_0800 = ":020000040800F2";
-const std::string ARM_6401 = ":020000046401F5";
-const std::string ARM_START = ":04000005080001319D";
-const std::string D1 = ":0400000011223344AA";
-const std::string D2 = ":04001000A1B2C3D4E2";
+const std::string XA_B1 = hexExtendedLinear(0x0000);
+const std::string XA_B2 = hexExtendedLinear(0x0001);
+const std::string ARM_0800 = hexExtendedLinear(0x0800);
+const std::string ARM_6401 = hexExtendedLinear(0x6401);
+const std::string ARM_START = hexRecord(0x05, 0, {0x08, 0x00, 0x01, 0x31});
+const std::string D1 = hexRecord(0x00, 0x0000, {0x11, 0x22, 0x33, 0x44});
+const std::string D2 = hexRecord(0x00, 0x0010, {0xA1, 0xB2, 0xC3, 0xD4});
 
 Lineas operator+(Lineas a, const Lineas& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -132,8 +133,8 @@ TEST_F(JointTest, EndRecordsAtTheEndsOfTheBankFiles) {
          {ARM_6401, D2, EOF_REC}},
         {"ARM ending in bank 2",
          "FIRMVTR-900_0412",
-         {D1, ARM_6401, D2, EOF_REC},
-         {D1},
+         {ARM_0800, D1, ARM_6401, D2, EOF_REC},
+         {ARM_0800, D1},
          {ARM_6401, D2, EOF_REC, EOF_REC}},
         {"ARM never in bank 2",
          "FIRMVTR-900_0400",
@@ -168,22 +169,48 @@ TEST_F(JointTest, RepeatedKindIsAppended) {
     EXPECT_EQ(im.files[1], (Lineas{XA_B2, D2, EOF_REC}));
 }
 
-TEST_F(JointTest, CutOffSectionEndsAtTheEndOfTheFile) {
-    // No end record: the section runs to the end of the file, swallowing what follows,
-    // and gets no end record of its own.
-    choose(write("cut.hex", JOINT_HEADER + section("FIRMVTR-900_0412", {ARM_0800, D1, ARM_6401}) +
-                                Lineas{"FIRMVTR-900_0205", D2}));
-    EXPECT_EQ(image(ImagenUnidad::Arm).version, "4.12");
-    EXPECT_EQ(image(ImagenUnidad::I2C).version, "");
-    const Images im = images();
-    EXPECT_EQ(im.files[4], (Lineas{ARM_0800, D1}));
-    EXPECT_EQ(im.files[5], (Lineas{ARM_6401, "FIRMVTR-900_0205", D2}));
-    EXPECT_EQ(image(ImagenUnidad::Arm).size_tele,
-              totalLength({ARM_0800, D1, ARM_6401, "FIRMVTR-900_0205", D2}));
-    // Cut off inside its header lines: nothing written.
-    choose(write("cut2.hex", JOINT_HEADER + Lineas{"FIRMVTR-900_0306", "a"}));
-    EXPECT_EQ(image(ImagenUnidad::ClassA).version, "3.06");
-    EXPECT_EQ(images().files[2], Lineas{});
+// Each section is an image of its own, checked whole: one that is damaged or cut
+// short (no end record before the end of the file) rejects the file.
+TEST_F(JointTest, DamagedSectionRejectsTheFile) {
+    idioma_actual_texto = 2; // the reasons in English
+    std::string badSum = D2;
+    badSum.replace(badSum.size() - 2, 2, "00");
+    const struct {
+        const char* what;
+        Lineas lines;
+        std::string reason;
+    } cases[] = {
+        {"ARM section cut inside its records",
+         JOINT_HEADER + section("FIRMVTR-900_0412", {ARM_0800, D1, ARM_6401}),
+         "FIRMVTR-900_0412: no end record"},
+        {"ARM section cut, swallowing the next marker",
+         JOINT_HEADER + section("FIRMVTR-900_0412", {ARM_0800, D1, ARM_6401}) +
+             section("FIRMVTR-900_0205", I2C),
+         "FIRMVTR-900_0412: line 12: not an Intel HEX record"},
+        {"section cut inside its header lines", JOINT_HEADER + Lineas{"FIRMVTR-900_0306", "a"},
+         "FIRMVTR-900_0306: no end record"},
+        {"wrong checksum in the CLASS A section",
+         JOINT_HEADER + section("FIRMVTR-900_0412", ARM) +
+             section("FIRMVTR-900_0306", {D1, badSum, EOF_REC}),
+         "FIRMVTR-900_0306: line 20: checksum is 00"},
+        {"ARM data before any extended address",
+         JOINT_HEADER + section("FIRMVTR-900_0412", {D1, ARM_6401, D2, EOF_REC}),
+         "FIRMVTR-900_0412: line 9: address 0x00000000 is outside"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        select(sample("vtr900_joint.hex"), TIPO_VTR_ARM);
+        ASSERT_EQ(loadCheck(TIPO_VTR_ARM), -1);
+        view = {};
+        select(write("cut.hex", c.lines), TIPO_VTR_ARM);
+        EXPECT_EQ(view.errors, std::vector<int>{0});
+        ASSERT_EQ(view.reasons.size(), 1u);
+        EXPECT_EQ(view.reasons[0].rfind("cut.hex, ", 0), 0u) << view.reasons[0];
+        EXPECT_NE(view.reasons[0].find(c.reason), std::string::npos) << view.reasons[0];
+        EXPECT_EQ(images(), Images{});
+        EXPECT_EQ(loadCheck(TIPO_VTR_ARM), 0);
+        EXPECT_EQ(loadCheck(TIPO_VTR_XA, EleccionXa::ClassA), 0);
+    }
 }
 
 TEST_F(JointTest, ShortMarkerLineIsIgnored) {

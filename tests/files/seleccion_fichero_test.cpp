@@ -1,19 +1,20 @@
 // Choosing a single firmware file: header reading, classification, the bank split,
 // and what Load may do afterwards.
 #include "files_fixture.h"
+#include "support/hex_records.h"
 
 namespace {
 
 const std::string EOF_REC = ":00000001FF";
-const std::string XA_B1 = ":020000040000FA";    // extended linear address 0x0000
-const std::string XA_B2 = ":020000040001F9";    // 0x0001
-const std::string ARM_0800 = ":020000040800F2"; // flash of the ARM controller
-const std::string ARM_6400 = ":020000046400F6";
-const std::string ARM_6401 = ":020000046401F5";
-const std::string ARM_START = ":04000005080001319D";
-const std::string D1 = ":0400000011223344AA";
-const std::string D2 = ":04001000A1B2C3D4E2";
-const std::string D3 = ":0200200055AA2F";
+const std::string XA_B1 = hexExtendedLinear(0x0000);
+const std::string XA_B2 = hexExtendedLinear(0x0001);
+const std::string ARM_0800 = hexExtendedLinear(0x0800); // flash of the ARM controller
+const std::string ARM_6400 = hexExtendedLinear(0x6400);
+const std::string ARM_6401 = hexExtendedLinear(0x6401);
+const std::string ARM_START = hexRecord(0x05, 0, {0x08, 0x00, 0x01, 0x31});
+const std::string D1 = hexRecord(0x00, 0x0000, {0x11, 0x22, 0x33, 0x44});
+const std::string D2 = hexRecord(0x00, 0x0010, {0xA1, 0xB2, 0xC3, 0xD4});
+const std::string D3 = hexRecord(0x00, 0x0020, {0x55, 0xAA});
 
 Lineas header(const std::string& id, const std::string& mode = "HEX") {
     return {id, "12345678", "9ABCDEF0", mode};
@@ -44,7 +45,10 @@ TEST_F(FilesTest, IdentificationLineClassifiesTheFile) {
         SCOPED_TRACE(c.id + " / " + c.mode);
         view = {};
         sel = {};
-        const std::string f = write("f.hex", header(c.id, c.mode) + Lineas{D1, EOF_REC});
+        // ARM flash starts at 0x08000000: its image opens with that extended address.
+        const Lineas records =
+            c.tipo == TIPO_FICHERO_VTR_ARM ? Lineas{ARM_0800, D1, EOF_REC} : Lineas{D1, EOF_REC};
+        const std::string f = write("f.hex", header(c.id, c.mode) + records);
         select(f);
         EXPECT_TRUE(view.errors.empty());
         EXPECT_EQ(view.fileName, f);
@@ -62,7 +66,7 @@ TEST_F(FilesTest, IdentificationLineClassifiesTheFile) {
         if (c.bound != 0)
             EXPECT_EQ(sel.banco2, *readRaw(f));
         else
-            EXPECT_EQ(banco(1), (Lineas{D1, EOF_REC}));
+            EXPECT_EQ(banco(1), records);
         EXPECT_TRUE(sel.valida);
         EXPECT_EQ(loadCheck(), -1);
         const TrabajoCarga t = job(TIPO_VTR_NONE);
@@ -140,16 +144,23 @@ TEST_F(FilesTest, RejectedHeaderClearsTheEarlierSelection) {
     }
 }
 
-TEST_F(FilesTest, ShortFileLeavesMissingHeaderLinesEmpty) {
-    select(write("short.hex", {"FIRMVTR-900_0205", "AAAA"}));
-    EXPECT_TRUE(view.errors.empty());
-    EXPECT_EQ(sel.id, "FIRMVTR-900_0205");
-    EXPECT_EQ(sel.crc1, "AAAA");
-    EXPECT_EQ(sel.crc2, "");
-    EXPECT_EQ(sel.modo, "");
-    EXPECT_EQ(banco(1), Lineas{});
-    EXPECT_EQ(banco(2), Lineas{});
-    EXPECT_EQ(sel.size_tele, 0);
+// A file that ends inside its header lines holds no image: it is incomplete.
+TEST_F(FilesTest, ShortFileIsRefusedAsIncomplete) {
+    idioma_actual_texto = 2;
+    for (const char* id : {"FIRMXYZ-100 0102", "FIRMVTR-900_0205"}) {
+        SCOPED_TRACE(id);
+        select(sample("vtr900_xa_0310.hex"));
+        view = {};
+        select(write("short.hex", {id, "AAAA"}));
+        EXPECT_EQ(view.errors, std::vector<int>{0});
+        ASSERT_EQ(view.reasons.size(), 1u);
+        EXPECT_EQ(view.reasons[0], "short.hex: no end record (the file is incomplete)");
+        EXPECT_FALSE(sel.valida);
+        EXPECT_EQ(sel.id, "");
+        EXPECT_EQ(banco(1), Lineas{});
+        EXPECT_EQ(banco(2), Lineas{});
+        EXPECT_EQ(loadCheck(), 0);
+    }
 }
 
 TEST_F(FilesTest, RecordsAreSplitIntoTheTwoBanks) {
@@ -172,43 +183,31 @@ TEST_F(FilesTest, RecordsAreSplitIntoTheTwoBanks) {
          {D1, XA_B1, D2, XA_B1, D1, EOF_REC},
          {XA_B2, D3, EOF_REC},
          0},
-        {"XA ignores ARM records",
-         "FIRMVTR-900_0310",
-         {ARM_6401, D1, ARM_START, EOF_REC},
-         {ARM_6401, D1, ARM_START, EOF_REC},
-         {EOF_REC},
-         0},
         {"ARM with start record",
          "FIRMVTR-900_0412",
          {ARM_0800, D1, ARM_6401, D2, ARM_START, EOF_REC},
          {ARM_0800, D1, ARM_START, EOF_REC},
          {ARM_6401, D2, EOF_REC},
          0},
-        {"ARM back to bank 1 and XA records ignored",
+        {"ARM back to bank 1",
          "FIRMVTR-900_1203",
-         {ARM_6401, D1, ARM_6400, D2, XA_B2, D3, EOF_REC},
-         {ARM_6400, D2, XA_B2, D3, EOF_REC},
+         {ARM_6401, D1, ARM_6400, D2, EOF_REC},
+         {ARM_6400, D2, EOF_REC},
          {ARM_6401, D1, EOF_REC},
          0},
-        {"no end record", "FIRMVTR-900_0205", {D1, XA_B2, D2}, {D1}, {XA_B2, D2}, 0},
         {"lower-case end record",
          "FIRMVTR-900_0205",
-         {D1, ":00000001ff", D2},
-         {D1, ":00000001ff", D2},
-         {},
-         0},
-        {"padded end record",
-         "FIRMVTR-900_0205",
-         {D1, EOF_REC + " ", XA_B2, D2},
-         {D1, EOF_REC + " "},
-         {XA_B2, D2},
-         0},
-        {"lines after the end record",
-         "FIRMVTR-900_0205",
-         {D1, EOF_REC, XA_B2, D2},
+         {D1, ":00000001ff"},
          {D1, EOF_REC},
          {EOF_REC},
-         totalLength({D1, EOF_REC})},
+         0},
+        {"padded end record", "FIRMVTR-900_0205", {D1, EOF_REC + " "}, {D1, EOF_REC}, {EOF_REC}, 0},
+        {"blank lines",
+         "FIRMVTR-900_0205",
+         {D1, "", D2, " ", EOF_REC},
+         {D1, D2, EOF_REC},
+         {EOF_REC},
+         0},
     };
     for (const Case& c : cases) {
         for (const std::string eol : {"\n", "\r\n", "\r"}) {
@@ -227,6 +226,77 @@ TEST_F(FilesTest, RecordsAreSplitIntoTheTwoBanks) {
             EXPECT_EQ(t.banco2, sel.banco2);
             EXPECT_EQ(t.size_tele, sel.size_tele);
         }
+    }
+}
+
+// A damaged image is refused when it is chosen, before anything reaches the unit,
+// with the line and what is wrong with it; the earlier selection is gone.
+TEST_F(FilesTest, DamagedImagesAreRefusedWithTheirLine) {
+    idioma_actual_texto = 2; // the reasons in English
+    std::string nonHex = D1;
+    nonHex[12] = 'G';
+    std::string badSum = D1;
+    badSum.replace(badSum.size() - 2, 2, "00");
+    const struct {
+        const char* what;
+        std::string id;
+        Lineas records;
+        std::string reason; // part of the reason given
+    } cases[] = {
+        {"wrong checksum", "FIRMVTR-900_0205", {D1, badSum, EOF_REC}, "line 6: checksum is 00"},
+        {"non-hex digit", "FIRMVTR-900_0205", {nonHex, EOF_REC}, "line 5: character 'G'"},
+        {"count longer than the line",
+         "FIRMVTR-900_0205",
+         {D1, ":08000000112233449C", EOF_REC},
+         "line 6: byte count 08"},
+        {"NUL byte in a record",
+         "FIRMVTR-900_0205",
+         {D1, std::string(":04001000A1B2") + '\0' + "3D4E2", EOF_REC},
+         "line 6: "},
+        {"missing end record", "FIRMVTR-900_0205", {D1, XA_B2, D2}, "no end record"},
+        {"file cut inside a record", "FIRMVTR-900_0205", {D1, D2.substr(0, 12)}, "line 6: "},
+        {"lines after the end record",
+         "FIRMVTR-900_0205",
+         {D1, EOF_REC, XA_B2, D2},
+         "line 7: record after the end record"},
+        {"second end record", "FIRMVTR-900_0205", {D1, EOF_REC, EOF_REC}, "line 7: "},
+        {"conflicting overlap",
+         "FIRMVTR-900_0205",
+         {D1, D2, hexRecord(0x00, 0x0002, {0x33, 0x45}), EOF_REC},
+         "line 7: the byte at address 0x00000003 differs from the one on line 5"},
+        {"unknown record type",
+         "FIRMVTR-900_0205",
+         {D1, hexRecord(0x06, 0, {}), EOF_REC},
+         "line 6: unknown record type 06"},
+        {"ARM data before any extended address",
+         "FIRMVTR-900_0412",
+         {D1, ARM_0800, D2, ARM_START, EOF_REC},
+         "line 5: address 0x00000000 is outside the controller's memory"},
+        {"ARM data after an XA address",
+         "FIRMVTR-900_0412",
+         {ARM_0800, D1, XA_B2, D3, EOF_REC},
+         "line 8: address 0x00010020 is outside"},
+        {"XA data outside its 64 KiB",
+         "FIRMVTR-900_0310",
+         {ARM_6401, D1, ARM_START, EOF_REC},
+         "line 6: address 0x"},
+        {"module HEX with a wrong checksum", "FIRMXYZ-100 0102", {badSum, EOF_REC}, "line 5: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        select(sample("vtr900_arm_0412.hex"));
+        ASSERT_EQ(loadCheck(), -1);
+        view = {};
+        select(write("damaged.hex", header(c.id) + c.records));
+        EXPECT_EQ(view.errors, std::vector<int>{0});
+        ASSERT_EQ(view.reasons.size(), 1u);
+        EXPECT_EQ(view.reasons[0].rfind("damaged.hex: ", 0), 0u) << view.reasons[0];
+        EXPECT_NE(view.reasons[0].find(c.reason), std::string::npos) << view.reasons[0];
+        EXPECT_FALSE(sel.valida);
+        EXPECT_EQ(sel.banco1, "");
+        EXPECT_EQ(sel.banco2, "");
+        EXPECT_EQ(loadCheck(TIPO_VTR_ARM), 0);
+        EXPECT_EQ(job(TIPO_VTR_ARM).banco1, "");
     }
 }
 

@@ -381,7 +381,11 @@ TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
     }
     CapturaCajas cajas;
     elegirFichero(malo);
-    ASSERT_EQ(cajas.textos, QStringList{"File error"});
+    ASSERT_EQ(cajas.textos.size(), 1);
+    const QStringList caja = cajas.textos[0].split('\n');
+    ASSERT_EQ(caja.size(), 2) << cajas.textos[0].toStdString();
+    EXPECT_EQ(caja[0], "File error");
+    EXPECT_TRUE(caja[1].contains("identification line not recognised")) << caja[1].toStdString();
     EXPECT_EQ(cajas.iconos.value(0), QMessageBox::Critical);
     EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), malo);
 

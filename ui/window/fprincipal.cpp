@@ -113,8 +113,12 @@ void OyenteVentana::finishLoad() {
 
 // ---- what the file selection shows
 
-void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& /*motivo*/) {
-    QMessageBox::critical(&ventana_, QCoreApplication::applicationName(), q(texto_mensaje(entry)));
+void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& motivo) {
+    // The table's text first; why, when there is more to say, on a line of its own.
+    QString texto = q(texto_mensaje(entry));
+    if (!motivo.empty())
+        texto += QLatin1Char('\n') + q(motivo);
+    QMessageBox::critical(&ventana_, QCoreApplication::applicationName(), texto);
 }
 
 void VistaFicherosVentana::setFileName(const std::string& path) {
