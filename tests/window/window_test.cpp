@@ -2,6 +2,8 @@
 // image choice of joint files, loads, the trace page, language and captions, closing.
 #include "window_fixture.h"
 
+#include "support/hex_records.h"
+
 #include <QAccessible>
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -365,6 +367,101 @@ TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     EXPECT_EQ(texto("Label_estado"), "Select Version");
     EXPECT_TRUE(load()->isEnabled()) << "CLASS A, still checked, is chosen again";
     EXPECT_FALSE(grabar_firmware);
+}
+
+// Data bytes an ARM image puts in flash (under upper address 0x0800), by address.
+std::map<uint32_t, uint8_t> flashArm(const QString& fichero) {
+    QFile f(fichero);
+    std::map<uint32_t, uint8_t> r;
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return r;
+    QTextStream in(&f);
+    uint32_t upper = 0;
+    while (!in.atEnd()) {
+        const QString l = in.readLine().trimmed();
+        if (!l.startsWith(':') || l.size() < 11)
+            continue;
+        const int n = l.mid(1, 2).toInt(nullptr, 16);
+        const uint32_t addr = l.mid(3, 4).toUInt(nullptr, 16);
+        const int tipo = l.mid(7, 2).toInt(nullptr, 16);
+        if (tipo == 4)
+            upper = l.mid(9, 4).toUInt(nullptr, 16);
+        if (tipo == 0 && upper == 0x0800)
+            for (int i = 0; i < n; ++i)
+                r[(upper << 16) + addr + static_cast<uint32_t>(i)] =
+                    static_cast<uint8_t>(l.mid(9 + 2 * i, 2).toUInt(nullptr, 16));
+    }
+    return r;
+}
+
+// From Load until the result is shown nothing that changes the selection can be
+// used, and the load writes the image that was selected when Load was pressed,
+// whether it completes or fails; afterwards the controls come back.
+TEST_F(VentanaTest, SelectionIsLockedDuringALoadAndTheLoadKeepsItsImage) {
+    QTemporaryDir d;
+    const QString otro = d.filePath("other.hex");
+    {
+        QFile f(otro);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Text));
+        for (const std::string& l :
+             {std::string("FIRMVTR-900_0499"), std::string("0"), std::string("0"),
+              std::string("HEX"), hexExtendedLinear(0x0800),
+              hexRecord(0x00, 0x0000, std::vector<uint8_t>(16, 0x5A)), hexEndRecord()})
+            f.write(QByteArray::fromStdString(l + "\n"));
+    }
+    const char* const bloqueados[] = {"RadioButton_com1", "RadioButton_com2", "RadioButton_com3",
+                                      "RadioButton_com4", "SpeedButton1",     "SpeedButton_fichero",
+                                      "Edit_fichero",     "RadioButton1",     "RadioButton3"};
+    const struct {
+        const char* caso;
+        int nackBloque; // the Write Memory block the bootloader refuses (0 none)
+        const char* resultado;
+    } casos[] = {{"completed", 0, "OK: Update completed"},
+                 {"refused by the bootloader", 3, "Error: Invalid Update"}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.caso);
+        auto arm = conUnidad(0, SimUnit::Controller::ARM);
+        auto fallos = arm->armBootloader().faults();
+        fallos.nackWriteBlock = k.nackBloque;
+        arm->armBootloader().setFaults(fallos);
+        conUnidad(1, SimUnit::Controller::XA);
+        crearVentana();
+        ASSERT_TRUE(elegirPuerto(0));
+        const QString elegido = muestra("vtr900_arm_0412.hex");
+        elegirFichero(elegido);
+
+        load()->click();
+        ASSERT_TRUE(grabar_firmware);
+        for (const char* n : bloqueados)
+            EXPECT_FALSE(c(n)->isEnabled()) << n;
+        // The operator tries another file and another port: nothing happens.
+        siguienteFichero = otro;
+        c<QToolButton>("SpeedButton_fichero")->click();
+        radioPuerto(1)->click();
+        EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), elegido);
+        EXPECT_EQ(puerto_seleccionado.load(), 0);
+        EXPECT_FALSE(radioPuerto(1)->isChecked());
+        // Even a selection made behind the controls' back leaves the running load alone.
+        w->SpeedButton_ficheroClick();
+        EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), otro);
+
+        ASSERT_TRUE(esperarQue([&] {
+            return !grabar_firmware && load()->isEnabled() &&
+                   c("LMDProgressFill_progreso")->isHidden();
+        }));
+        EXPECT_EQ(texto("Label_estado"), k.resultado);
+        for (const char* n : bloqueados)
+            EXPECT_TRUE(c(n)->isEnabled()) << n;
+        const auto& memoria = arm->armBootloader().memory();
+        const auto sample = flashArm(elegido), other = flashArm(otro);
+        ASSERT_FALSE(sample.empty());
+        EXPECT_EQ(bytesIguales(other, memoria), 0u) << "nothing of the file chosen later";
+        if (k.nackBloque == 0) {
+            EXPECT_EQ(bytesIguales(sample, memoria), sample.size());
+            EXPECT_EQ(arm->software().records().identification, "FIRMVTR-900_0412");
+        }
+        w.reset();
+    }
 }
 
 TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {

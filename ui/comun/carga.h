@@ -31,7 +31,8 @@ void elegir_fichero(const std::string& nombre, SeleccionFichero& seleccion,
 std::optional<Mensaje> preparar_carga(const SeleccionFichero& seleccion, EleccionXa eleccion,
                                       TrabajoCarga& trabajo);
 // Hands a prepared load to the worker of port puerto, which keeps it as its own copy.
-void pedir_carga(int puerto, TrabajoCarga trabajo, EleccionXa eleccion);
+// False when the port has no worker (nothing was requested).
+bool pedir_carga(int puerto, TrabajoCarga trabajo, EleccionXa eleccion);
 
 // Empties the trace queue of every worker: linea gets each traced line, perdidas the
 // count of lines a worker could not queue while its queue was full.

@@ -105,6 +105,7 @@ void OyenteVentana::finishLoad() {
         u.LMDProgressFill_progreso->hide();
         u.Label_progreso->hide();
         u.BitBtn_start->setEnabled(true);
+        ventana_.bloquearSeleccion(false);
         // The image of a joint file was chosen for this load only: the next Load of
         // the same file asks again.
         ventana_.eleccion_ = EleccionXa::Ninguna;
@@ -470,12 +471,22 @@ void TPagesDlg_principal::CargarClick() {
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();
-        pedir_carga(puerto_seleccionado.load(), std::move(trabajo), eleccion_);
+        if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo), eleccion_))
+            bloquearSeleccion(true);
         ui_->GroupBox5->hide();
         ui_->BitBtn_start->setEnabled(false);
         mostrarEstado(q(texto_mensaje(Mensaje::Actualizando)));
     }
     procesarEventos();
+}
+
+void TPagesDlg_principal::bloquearSeleccion(bool bloqueada) {
+    for (int i = 0; i < MAX_PUERTOS; ++i)
+        radioPuerto(i)->setEnabled(!bloqueada);
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{ui_->SpeedButton1, ui_->SpeedButton_fichero,
+                                         ui_->Edit_fichero, ui_->RadioButton1, ui_->RadioButton3})
+        c->setEnabled(!bloqueada);
 }
 
 void TPagesDlg_principal::RadioButton1Click() {

@@ -149,6 +149,10 @@ private:
     AccionesPuerto acciones();
     void anadirLineaMemo(const QString& linea);
     void mostrarEleccionVersion(); // the Version group with CLASS A chosen
+    // Disables (or gives back) every control that changes what is selected: the port
+    // buttons, refresh, Browse, the file field and the image choice. A load holds them
+    // from Load until its result has been shown.
+    void bloquearSeleccion(bool bloqueada);
     void terminarTrabajadores();
     QRadioButton* radioPuerto(int idx) const;
 
