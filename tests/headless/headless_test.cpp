@@ -34,20 +34,13 @@ void silence(SimUnit& u) {
 
 class HeadlessTest : public ::testing::Test {
 protected:
-    QTemporaryDir images; // the program's image folder, private to this test
-    QTemporaryDir work;   // the operator's files
+    QTemporaryDir work; // the operator's files
     std::unique_ptr<SimPortFixture> sim;
     QString outText, errText;
     bool terminal = false;
 
-    void SetUp() override {
-        ASSERT_TRUE(images.isValid() && work.isValid());
-        qputenv("VTR900_IMAGE_DIR", images.path().toUtf8());
-    }
-    void TearDown() override {
-        sim.reset();
-        qunsetenv("VTR900_IMAGE_DIR");
-    }
+    void SetUp() override { ASSERT_TRUE(work.isValid()); }
+    void TearDown() override { sim.reset(); }
     SimUnit& unit(SimUnit::Controller c = SimUnit::Controller::ARM, uint8_t idx = 0) {
         // The old fixture goes first: its end puts the real clock back and removes
         // the unit of its index.
