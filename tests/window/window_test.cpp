@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextStream>
@@ -136,9 +137,8 @@ TEST_F(VentanaTest, FormHasItsControlsCaptionsAndStartStates) {
         EXPECT_FALSE(c<QToolButton>(n)->icon().isNull()) << n;
     EXPECT_TRUE(w->Timer_eventos().isActive());
     EXPECT_EQ(w->Timer_eventos().interval(), 1000);
-    EXPECT_EQ(w->OpenDialog_firmware().defaultSuffix(), "hex");
-    EXPECT_EQ(QDir(w->OpenDialog_firmware().directory()).canonicalPath(),
-              QDir(QCoreApplication::applicationDirPath()).canonicalPath());
+    EXPECT_EQ(w->OpenDialog_firmware().defaultSuffix(), "");
+    EXPECT_TRUE(c<QLineEdit>("Edit_fichero")->isReadOnly());
 }
 
 TEST_F(VentanaTest, EveryInputIsNamedForAssistiveTechnology) {
@@ -281,6 +281,37 @@ TEST_F(VentanaTest, SecondPortStopsTheFirstWorkerAndOpensItsOwn) {
     EXPECT_EQ(grupos_supev[0].load(), primero);
     EXPECT_GT(arm->software().records().frames.size(), framesAntes);
     EXPECT_EQ(texto("StaticText_version"), "4.10");
+}
+
+// A port with nothing that answers behind it: the unit is not found and Load stays
+// disabled, also once a file is chosen, until a unit is found on the port shown.
+TEST_F(VentanaTest, NoUnitNoLoad) {
+    auto mudo = conUnidad(0, SimUnit::Controller::ARM);
+    auto config = mudo->software().config();
+    config.silent = true;
+    mudo->software().setConfig(config);
+    auto fallos = mudo->armBootloader().faults();
+    fallos.silent = true;
+    mudo->armBootloader().setFaults(fallos);
+    conUnidad(1, SimUnit::Controller::XA);
+    crearVentana();
+    radioPuerto(0)->click();
+    ASSERT_TRUE(esperarQue([&] {
+        return estadosMostrados().contains(" VTR-900 not found") && !pedir_estado &&
+               texto("Label_estado").isEmpty();
+    }));
+    EXPECT_FALSE(load()->isEnabled());
+    for (const char* f : {"vtr900_arm_0412.hex", "vtr900_joint.hex", "module_xyz100_0102.bin"}) {
+        SCOPED_TRACE(f);
+        elegirFichero(muestra(f));
+        EXPECT_FALSE(load()->isEnabled());
+    }
+    load()->click();
+    EXPECT_FALSE(grabar_firmware);
+
+    // A unit found on the port shown offers Load.
+    ASSERT_TRUE(elegirPuerto(1));
+    EXPECT_TRUE(load()->isEnabled());
 }
 
 // ---- loads
@@ -494,21 +525,73 @@ TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
     EXPECT_EQ(arm->software().records().frames.size(), framesAntes);
 }
 
-TEST_F(VentanaTest, FileErrorsAreShownInBoxesAndCancelKeepsTheEarlierFile) {
+TEST_F(VentanaTest, FileErrorsAreShownInBoxesAndCancelIsSilent) {
+    auto arm = conUnidad(0, SimUnit::Controller::ARM);
     crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
     CapturaCajas cajas;
     siguienteFichero.reset(); // cancelled, nothing chosen before
     c<QToolButton>("SpeedButton_fichero")->click();
+    EXPECT_EQ(cajas.textos, QStringList{});
+    EXPECT_EQ(c<QLineEdit>("Edit_fichero")->text(), "");
     elegirFichero("/nonexistent/firmware.hex");
-    EXPECT_EQ(cajas.textos, (QStringList{"No file found", "Not File"}));
+    EXPECT_EQ(cajas.textos, QStringList{"Not File"});
 
-    elegirFichero(muestra("vtr900_arm_0412.hex"));
+    // Cancelled after a choice: the file chosen stays the one shown and loaded.
+    const QString elegido = muestra("vtr900_arm_0412.hex");
+    elegirFichero(elegido);
     EXPECT_EQ(texto("StaticText_version_acargar"), "4.12");
-    c<QLabel>("StaticText_version_acargar")->clear();
-    siguienteFichero.reset(); // cancelled: the earlier choice is read again
+    siguienteFichero.reset();
     c<QToolButton>("SpeedButton_fichero")->click();
+    EXPECT_EQ(cajas.textos, QStringList{"Not File"});
     EXPECT_EQ(texto("StaticText_version_acargar"), "4.12");
-    EXPECT_EQ(cajas.textos.size(), 2);
+    EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), elegido);
+    ASSERT_TRUE(cargarYEsperar());
+    EXPECT_EQ(texto("Label_estado"), "OK: Update completed");
+    EXPECT_EQ(arm->software().records().identification, "FIRMVTR-900_0412");
+}
+
+// The file field shows what will be loaded and nothing else: it cannot be typed
+// into, and its tool tip gives the whole path.
+TEST_F(VentanaTest, FileFieldIsReadOnlyWithTheFullPathAsItsTip) {
+    crearVentana();
+    const QString elegido = muestra("vtr900_xa_0310.hex");
+    elegirFichero(elegido);
+    auto* campo = c<QLineEdit>("Edit_fichero");
+    EXPECT_TRUE(campo->isReadOnly());
+    EXPECT_EQ(campo->toolTip(), QDir::toNativeSeparators(elegido));
+    campo->setFocus();
+    QTest::keyClicks(campo, "/tmp/other.hex");
+    QTest::keyClick(campo, Qt::Key_Return);
+    EXPECT_EQ(campo->text(), QDir::toNativeSeparators(elegido));
+}
+
+// The open dialog offers firmware files first, adds no suffix, starts in the user's
+// documents and then wherever the last file was chosen, also in the next session.
+TEST_F(VentanaTest, FileDialogRemembersItsFolderAndOffersFirmwareFiles) {
+    crearVentana();
+    QFileDialog& d = w->OpenDialog_firmware();
+    EXPECT_EQ(d.nameFilters(),
+              (QStringList{"Firmware (*.hex *.HEX *.bin *.BIN)", "All files (*)"}));
+    EXPECT_EQ(d.defaultSuffix(), "");
+    const QString documentos = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    EXPECT_EQ(QDir(d.directory()).absolutePath(),
+              QDir(QFileInfo(documentos).isDir() ? documentos : QDir::homePath()).absolutePath());
+
+    QTemporaryDir carpeta;
+    const QString fichero = carpeta.filePath("unit.hex");
+    ASSERT_TRUE(QFile::copy(muestra("vtr900_xa_0310.hex"), fichero));
+    elegirFichero(fichero);
+    EXPECT_EQ(QDir(d.directory()).canonicalPath(), QDir(carpeta.path()).canonicalPath());
+    // A cancelled dialog changes nothing.
+    siguienteFichero.reset();
+    c<QToolButton>("SpeedButton_fichero")->click();
+    EXPECT_EQ(QDir(d.directory()).canonicalPath(), QDir(carpeta.path()).canonicalPath());
+
+    w.reset(); // the next session
+    crearVentana();
+    EXPECT_EQ(QDir(w->OpenDialog_firmware().directory()).canonicalPath(),
+              QDir(carpeta.path()).canonicalPath());
 }
 
 // ---- the Monitor page

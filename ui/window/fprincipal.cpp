@@ -14,7 +14,9 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTextBlock>
 #include <QThread>
@@ -22,6 +24,18 @@
 namespace {
 
 constexpr int INDICE_MONITOR = 1; // tab index of the Monitor page
+
+// Where the folder of the last firmware file chosen is remembered, per user.
+const QString AJUSTE_CARPETA = QStringLiteral("dialogo/carpeta");
+QSettings ajustes() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("vtr900prog"),
+                     QStringLiteral("vtr900prog"));
+}
+
+// A unit answered on the port shown: only then is there something to load into.
+bool unidad_detectada() {
+    return tipo_vtr == TIPO_VTR_ARM || tipo_vtr == TIPO_VTR_XA;
+}
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
@@ -79,7 +93,7 @@ void OyenteVentana::setStatusText(const std::string& text) {
 }
 
 void OyenteVentana::setLoadEnabled(bool enabled) {
-    enHiloVentana([&] { ventana_.ui().BitBtn_start->setEnabled(enabled); });
+    enHiloVentana([&] { ventana_.ui().BitBtn_start->setEnabled(enabled && unidad_detectada()); });
 }
 
 void OyenteVentana::setVersionText(const std::string& version) {
@@ -123,7 +137,10 @@ void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& motiv
 }
 
 void VistaFicherosVentana::setFileName(const std::string& path) {
-    ventana_.ui().Edit_fichero->setText(QDir::toNativeSeparators(q(path)));
+    // The field shows the end of a long path; its tool tip gives all of it.
+    const QString nativo = QDir::toNativeSeparators(q(path));
+    ventana_.ui().Edit_fichero->setText(nativo);
+    ventana_.ui().Edit_fichero->setToolTip(nativo);
 }
 
 void VistaFicherosVentana::setModuleText(const std::string& t) {
@@ -234,8 +251,14 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
     dialogo_->setObjectName(QStringLiteral("OpenDialog_firmware"));
     dialogo_->setFileMode(QFileDialog::ExistingFile);
     dialogo_->setAcceptMode(QFileDialog::AcceptOpen);
-    dialogo_->setDefaultSuffix(QStringLiteral("hex"));
-    dialogo_->setDirectory(QCoreApplication::applicationDirPath());
+    // Firmware files first, anything else on request; a name without a suffix is
+    // taken as it is.
+    dialogo_->setNameFilters(
+        {QStringLiteral("Firmware (*.hex *.HEX *.bin *.BIN)"), QStringLiteral("All files (*)")});
+    dialogo_->setDefaultSuffix(QString());
+    dialogo_->setDirectory(carpetaDialogo());
+    // What the dialog shows is what is selected: the field is never typed into.
+    ui_->Edit_fichero->setReadOnly(true);
     selector_ = [](QFileDialog& d) -> std::optional<QString> {
         if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
             return std::nullopt;
@@ -420,10 +443,24 @@ void TPagesDlg_principal::SpeedButton1Click() {
     pedir_estado = true;
 }
 
+QString TPagesDlg_principal::carpetaDialogo() {
+    const QString guardada = ajustes().value(AJUSTE_CARPETA).toString();
+    if (!guardada.isEmpty() && QFileInfo(guardada).isDir())
+        return guardada;
+    const QString documentos = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documentos).isDir() ? documentos : QDir::homePath();
+}
+
 void TPagesDlg_principal::SpeedButton_ficheroClick() {
-    if (const std::optional<QString> elegido = selector_(*dialogo_))
-        ultimoFichero_ = *elegido;
-    elegir_fichero(ultimoFichero_.toStdString(), seleccion_, vista_);
+    const std::optional<QString> elegido = selector_(*dialogo_);
+    if (!elegido)
+        return; // cancelled: the selection stays as it was, and nothing is said
+    if (!elegido->isEmpty()) {
+        const QString carpeta = QFileInfo(*elegido).absolutePath();
+        ajustes().setValue(AJUSTE_CARPETA, carpeta);
+        dialogo_->setDirectory(carpeta);
+    }
+    elegir_fichero(elegido->toStdString(), seleccion_, vista_);
     // An image chosen for the earlier file means nothing for this one.
     eleccion_ = EleccionXa::Ninguna;
 }
