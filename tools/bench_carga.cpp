@@ -11,10 +11,10 @@
 #include "common/global.h"
 #include "comms/nombres_puerto.h"
 #include "comms/tint_enlace.h"
+#include "files/preparar_carga.h"
 #include "loader/tmgrupo_superv.h"
 #include "sim/reloj_simulado.h"
 #include "sim/unidad_simulada.h"
-#include "ui/files/seleccion_fichero.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -31,7 +31,9 @@ namespace {
 
 class SinVista final : public FileSelectionView {
 public:
-    void showFileError(int entry) override { error = entry; }
+    void showFileError(Mensaje entry, const std::string&) override {
+        error = static_cast<int>(entry);
+    }
     void setFileName(const std::string&) override {}
     void setModuleText(const std::string&) override {}
     void setVersionToLoad(const std::string&) override {}
@@ -84,13 +86,17 @@ int cargar(const char* nombre, const std::string& fichero, SimUnit::Controller c
     auto unidad = std::make_shared<SimUnit>(c);
     fijar_unidad_simulada(0, unidad);
 
+    tipo_vtr = c == SimUnit::Controller::ARM ? TIPO_VTR_ARM : TIPO_VTR_XA;
     SinVista vista;
-    seleccionar_fichero(fichero, vista);
-    if (vista.error >= 0) {
-        std::fprintf(stderr, "%s: %s\n", fichero.c_str(), texto_mensaje(vista.error).c_str());
+    SeleccionFichero seleccion;
+    seleccionar_fichero(fichero, tipo_vtr.get(), seleccion, vista);
+    TrabajoCarga trabajo;
+    const auto rechazo = preparar_carga(seleccion, tipo_vtr.get(), EleccionXa::ClassA, trabajo);
+    if (vista.error >= 0 || rechazo) {
+        const int entrada = vista.error >= 0 ? vista.error : static_cast<int>(*rechazo);
+        std::fprintf(stderr, "%s: %s\n", fichero.c_str(), texto_mensaje(entrada).c_str());
         return 1;
     }
-    tipo_vtr = c == SimUnit::Controller::ARM ? TIPO_VTR_ARM : TIPO_VTR_XA;
 
     auto* enlace = new Tinterface_enlace();
     enlace->abrir_interface(0, MODO_RS232, 19200, 8, 1, 'N', 0, THRESHOLD08, 15000, 15000,
@@ -98,6 +104,7 @@ int cargar(const char* nombre, const std::string& fichero, SimUnit::Controller c
     puertos[0] = enlace;
     auto trabajador = std::make_unique<Tmgrupo_superv>(); // its thread stays idle
     grupos_supev[0] = trabajador.get();
+    trabajador->pedir_carga(std::move(trabajo));
     unidad->line().clearRecords();
 
     const auto real0 = std::chrono::steady_clock::now();

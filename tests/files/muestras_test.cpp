@@ -89,17 +89,17 @@ TEST_F(FilesTest, UnitSamplesHoldRealisticBanks) {
     std::set<int> lengths;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        seleccionar_fichero(sample(c.file), view);
+        select(sample(c.file));
         ASSERT_TRUE(view.errors.empty());
-        const BankSummary b1 = summarise(*banco(1)), b2 = summarise(*banco(2));
+        const BankSummary b1 = summarise(banco(1)), b2 = summarise(banco(2));
         EXPECT_TRUE(b1.allValid && b2.allValid);
         EXPECT_EQ(b1.upper, c.upper1);
         EXPECT_EQ(b2.upper, c.upper2);
         EXPECT_EQ(b1.dataBytes, c.bytes1);
         EXPECT_EQ(b2.dataBytes, c.bytes2);
         EXPECT_EQ(b1.startRecords, c.starts);
-        EXPECT_EQ(banco(1)->back(), REG_FIN);
-        EXPECT_EQ(banco(2)->back(), REG_FIN);
+        EXPECT_EQ(banco(1).back(), REG_FIN);
+        EXPECT_EQ(banco(2).back(), REG_FIN);
         lengths.insert(b1.recordLengths.begin(), b1.recordLengths.end());
         lengths.insert(b2.recordLengths.begin(), b2.recordLengths.end());
     }
@@ -110,9 +110,9 @@ TEST_F(FilesTest, ModuleSamplesHaveTheirHeaders) {
     for (const char* f : {"module_xyz100_0102.hex", "module_xyz100_0102.bin"}) {
         SCOPED_TRACE(f);
         view = {};
-        seleccionar_fichero(sample(f), view);
+        select(sample(f));
         EXPECT_TRUE(view.errors.empty());
-        EXPECT_EQ(id_str.get(), "FIRMXYZ-100 0102");
+        EXPECT_EQ(sel.id, "FIRMXYZ-100 0102");
         EXPECT_EQ(view.module, "XYZ-100 ");
         EXPECT_EQ(view.version, "1.02");
     }

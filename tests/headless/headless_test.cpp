@@ -3,6 +3,7 @@
 // file, the language, and the argument checks.
 #include "common/global.h"
 #include "comms/nombres_puerto.h"
+#include "support/hex_records.h"
 #include "support/sim_fixture.h"
 #include "ui/headless/headless.h"
 
@@ -33,20 +34,13 @@ void silence(SimUnit& u) {
 
 class HeadlessTest : public ::testing::Test {
 protected:
-    QTemporaryDir images; // the program's image folder, private to this test
-    QTemporaryDir work;   // the operator's files
+    QTemporaryDir work; // the operator's files
     std::unique_ptr<SimPortFixture> sim;
     QString outText, errText;
     bool terminal = false;
 
-    void SetUp() override {
-        ASSERT_TRUE(images.isValid() && work.isValid());
-        qputenv("VTR900_IMAGE_DIR", images.path().toUtf8());
-    }
-    void TearDown() override {
-        sim.reset();
-        qunsetenv("VTR900_IMAGE_DIR");
-    }
+    void SetUp() override { ASSERT_TRUE(work.isValid()); }
+    void TearDown() override { sim.reset(); }
     SimUnit& unit(SimUnit::Controller c = SimUnit::Controller::ARM, uint8_t idx = 0) {
         // The old fixture goes first: its end puts the real clock back and removes
         // the unit of its index.
@@ -458,4 +452,70 @@ TEST_F(HeadlessTest, ThreadedLoadWithTraceReportsWhileDraining) {
     QFile f(tracePath);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_GT(f.readAll().count('\n'), 100);
+}
+
+// A damaged file is refused when it is chosen: the run sends the port nothing beyond
+// what a --status run sends (open, reset, status request), and says on stderr which
+// line is wrong and how.
+TEST_F(HeadlessTest, DamagedFilesAreRefusedWithNothingSentToTheUnit) {
+    auto hostBytes = [](SimUnit& u) {
+        size_t n = 0;
+        for (const ByteRecord& b : u.line().bytes())
+            n += b.fromHost && !b.discarded;
+        return n;
+    };
+    SimUnit& reference = unit();
+    ASSERT_EQ(run({"--port", "sim:arm", "--status", "--lang", "en"}), ExitOk);
+    const size_t statusBytes = hostBytes(reference);
+    ASSERT_GT(statusBytes, 0u);
+
+    const std::string arm0800 = hexExtendedLinear(0x0800);
+    const std::string data = hexRecord(0x00, 0x0000, {0x11, 0x22, 0x33, 0x44});
+    const std::string end = hexEndRecord();
+    std::string badSum = data;
+    badSum.replace(badSum.size() - 2, 2, "00");
+    std::string nonHex = data;
+    nonHex[10] = 'x';
+    auto file = [](const std::string& id, const std::vector<std::string>& records) {
+        QByteArray b = QByteArray::fromStdString(id) + "\n0\n0\nHEX\n";
+        for (const auto& r : records)
+            b += QByteArray::fromStdString(r) + "\n";
+        return b;
+    };
+    const std::string ARM_ID = "FIRMVTR-900_0412";
+    const struct {
+        const char* what;
+        QByteArray content;
+        const char* reason; // part of the second line on stderr
+    } cases[] = {
+        {"wrong checksum", file(ARM_ID, {arm0800, badSum, end}), "line 6: checksum is 00"},
+        {"non-hex digit", file(ARM_ID, {arm0800, nonHex, end}), "line 6: character 'x'"},
+        {"count longer than the line", file(ARM_ID, {arm0800, ":0800000011223344AA", end}),
+         "line 6: byte count 08"},
+        {"missing end record", file(ARM_ID, {arm0800, data}), "no end record"},
+        {"joint section cut short", "VTR-JOINT\nx\ny\nz\n" + file(ARM_ID, {arm0800, data}),
+         "FIRMVTR-900_0412: no end record"},
+        {"conflicting overlap", file(ARM_ID, {arm0800, data, hexRecord(0x00, 0x0003, {0x99}), end}),
+         "line 7: the byte at address 0x08000003 differs from the one on line 6"},
+        {"unknown record type", file(ARM_ID, {arm0800, hexRecord(0x07, 0, {}), data, end}),
+         "line 6: unknown record type 07"},
+        {"ARM data before any extended address", file(ARM_ID, {data, arm0800, end}),
+         "line 5: address 0x00000000 is outside the controller's memory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimUnit& u = unit();
+        const QString f = writeFile("damaged.hex", c.content);
+
+        EXPECT_EQ(run({"--port", "sim:arm", "--file", f, "--lang", "en"}), ExitUsage);
+
+        const QStringList err = errLines();
+        ASSERT_EQ(err.size(), 2) << errText.toStdString();
+        EXPECT_EQ(err[0], "File error");
+        EXPECT_TRUE(err[1].startsWith("damaged.hex")) << err[1].toStdString();
+        EXPECT_TRUE(err[1].contains(c.reason)) << err[1].toStdString();
+        EXPECT_FALSE(outText.contains("Updating Firmware ...")) << outText.toStdString();
+        EXPECT_EQ(hostBytes(u), statusBytes);
+        EXPECT_FALSE(u.software().records().programmingMode);
+    }
 }

@@ -1,12 +1,22 @@
 // The built programs end to end: vtr900sim serves the simulated ARM unit on a
 // pseudo-terminal, and vtr900prog loads the bundled sample over it as over any
 // serial device, on the real clock (about half a minute of prescribed waits).
+#include "common/intel_hex.h"
+#include "sim/pty_bridge.h"
+#include "sim/unidad_simulada.h"
+#include "support/hex_records.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <thread>
 
 #ifndef _WIN32
 
@@ -20,9 +30,8 @@ TEST(HeadlessProcess, RealProgramLoadsTheSampleOverAPseudoTerminal) {
     const QString companion = BIN + "/vtr900sim";
     ASSERT_TRUE(QFileInfo(loader).isExecutable() && QFileInfo(companion).isExecutable())
         << "build the vtr900prog and vtr900sim targets first";
-    QTemporaryDir images;
     QTemporaryDir cwd;
-    ASSERT_TRUE(images.isValid() && cwd.isValid());
+    ASSERT_TRUE(cwd.isValid());
 
     QProcess sim;
     sim.start(companion, {"arm"});
@@ -34,7 +43,6 @@ TEST(HeadlessProcess, RealProgramLoadsTheSampleOverAPseudoTerminal) {
 
     QProcess prog;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VTR900_IMAGE_DIR", images.path());
     prog.setProcessEnvironment(env);
     prog.setWorkingDirectory(cwd.path());
     prog.start(loader, {"--port", pty, "--file", SAMPLE, "--lang", "en"});
@@ -59,8 +67,135 @@ TEST(HeadlessProcess, RealProgramLoadsTheSampleOverAPseudoTerminal) {
     EXPECT_TRUE(lines.contains("Current Firmware Version 4.10")) << out.toStdString();
     EXPECT_TRUE(lines.contains("Current Firmware Version 4.12")) << out.toStdString();
     EXPECT_EQ(lines.last(), "OK: Update completed");
-    // The images went to their own folder, not to the working directory.
+    // Nothing was written to the working directory.
     EXPECT_TRUE(QDir(cwd.path()).isEmpty());
+}
+
+namespace {
+
+// The sample with every data byte inverted and its own version: another image of the
+// same shape.
+QByteArray invertedSample() {
+    QFile f(SAMPLE);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray out;
+    int n = 0;
+    for (QByteArray line : f.readAll().split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        ++n;
+        const auto r = intel_hex::leer_registro(line.toStdString());
+        if (n == 1)
+            line = "FIRMVTR-900_0413";
+        else if (r && r->tipo == intel_hex::DATOS) {
+            std::vector<uint8_t> d = r->datos;
+            for (uint8_t& b : d)
+                b = static_cast<uint8_t>(~b);
+            line = QByteArray::fromStdString(hexRecord(r->tipo, r->offset, d));
+        }
+        out += line + "\r\n";
+    }
+    return out;
+}
+
+// The ARM controller's flash contents an image asks for (data under upper address
+// 0x0800), read here independently of the loader.
+std::map<uint32_t, uint8_t> flashOf(const QByteArray& file) {
+    std::map<uint32_t, uint8_t> m;
+    uint32_t upper = 0;
+    for (QByteArray line : file.split('\n')) {
+        const auto r = intel_hex::leer_registro(line.trimmed().toStdString());
+        if (!r)
+            continue;
+        if (r->tipo == intel_hex::LINEAL_EXTENDIDA)
+            upper = static_cast<uint32_t>(r->datos[0] << 8 | r->datos[1]);
+        if (r->tipo == intel_hex::DATOS && upper == 0x0800)
+            for (size_t i = 0; i < r->datos.size(); ++i)
+                m[upper << 16 | (r->offset + i)] = r->datos[i];
+    }
+    return m;
+}
+
+size_t bytesHeld(const std::map<uint32_t, uint8_t>& image, const std::map<uint32_t, uint8_t>& mem) {
+    size_t same = 0;
+    for (const auto& [a, v] : image) {
+        const auto it = mem.find(a);
+        same += it != mem.end() && it->second == v;
+    }
+    return same;
+}
+
+} // namespace
+
+// Two loader processes at once, one per unit, with different images of the same
+// kind: each unit ends with exactly its own image, whatever the other process does.
+TEST(HeadlessProcess, TwoProgramsAtOnceEachLoadTheirOwnImage) {
+    const QString loader = BIN + "/vtr900prog";
+    ASSERT_TRUE(QFileInfo(loader).isExecutable()) << "build the vtr900prog target first";
+    QTemporaryDir dir; // the operator's files, and the users' shared cache folder
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray other = invertedSample();
+    ASSERT_FALSE(other.isEmpty());
+    const QString otherPath = dir.filePath("other.hex");
+    {
+        QFile f(otherPath);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(other);
+    }
+    QFile s(SAMPLE);
+    ASSERT_TRUE(s.open(QIODevice::ReadOnly));
+    const std::map<uint32_t, uint8_t> images[2] = {flashOf(s.readAll()), flashOf(other)};
+    ASSERT_FALSE(images[0].empty());
+    ASSERT_EQ(images[0].size(), images[1].size());
+
+    std::shared_ptr<SimUnit> units[2];
+    std::unique_ptr<PtyBridge> bridges[2];
+    std::thread serving[2];
+    for (int i = 0; i < 2; ++i) {
+        units[i] = crear_unidad_simulada("arm");
+        bridges[i] = std::make_unique<PtyBridge>(*units[i]);
+        std::string error;
+        ASSERT_TRUE(bridges[i]->open(error)) << error;
+        serving[i] = std::thread([b = bridges[i].get()] { b->run(); });
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CACHE_HOME", dir.path());
+    QProcess progs[2];
+    const QString files[2] = {SAMPLE, otherPath};
+    for (int i = 0; i < 2; ++i) {
+        progs[i].setProcessEnvironment(env);
+        progs[i].setWorkingDirectory(dir.path());
+        progs[i].start(loader, {"--port", QString::fromStdString(bridges[i]->slavePath()), "--file",
+                                files[i], "--lang", "en"});
+    }
+    bool finished[2];
+    for (int i = 0; i < 2; ++i) {
+        finished[i] = progs[i].waitForFinished(300000);
+        if (!finished[i])
+            progs[i].kill();
+    }
+    for (int i = 0; i < 2; ++i) {
+        bridges[i]->stop();
+        serving[i].join();
+    }
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const QString out = QString::fromUtf8(progs[i].readAllStandardOutput());
+        ASSERT_TRUE(finished[i]) << out.toStdString();
+        EXPECT_EQ(progs[i].exitCode(), 0)
+            << out.toStdString() << progs[i].readAllStandardError().toStdString();
+        EXPECT_EQ(units[i]->software().records().identification,
+                  i == 0 ? "FIRMVTR-900_0412" : "FIRMVTR-900_0413");
+        const auto& mem = units[i]->armBootloader().memory();
+        EXPECT_EQ(bytesHeld(images[i], mem), images[i].size()) << "the unit holds its own image";
+        EXPECT_EQ(bytesHeld(images[1 - i], mem), 0u) << "and nothing of the other";
+    }
+    // Nothing was left in the shared cache folder or next to the operator's files.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"other.hex"});
 }
 
 #endif

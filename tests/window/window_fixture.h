@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,7 +78,7 @@ class VentanaTest : public ::testing::Test {
 protected:
     SimClock clock;
     ScopedTimeSource useClock{clock};
-    QTemporaryDir imagenes;
+    QTemporaryDir ajustes; // the user's settings (the dialog's folder), private to the test
     std::array<std::shared_ptr<SimUnit>, MAX_PUERTOS> unidades;
     std::unique_ptr<TPagesDlg_principal> w;
     std::unique_ptr<QSignalSpy> estados;
@@ -85,7 +86,7 @@ protected:
 
     void SetUp() override {
         reiniciar_estado_global();
-        qputenv("VTR900_IMAGE_DIR", imagenes.path().toLocal8Bit());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, ajustes.path());
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         // A port without a unit cannot be opened.
         for (int i = 0; i < MAX_PUERTOS; ++i)
@@ -99,7 +100,6 @@ protected:
             fijar_nombre_puerto(i, "");
         }
         QLocale::setDefault(QLocale::system());
-        qunsetenv("VTR900_IMAGE_DIR");
         reiniciar_estado_global();
     }
 

@@ -2,6 +2,8 @@
 // image choice of joint files, loads, the trace page, language and captions, closing.
 #include "window_fixture.h"
 
+#include "support/hex_records.h"
+
 #include <QAccessible>
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -10,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextStream>
@@ -134,9 +137,8 @@ TEST_F(VentanaTest, FormHasItsControlsCaptionsAndStartStates) {
         EXPECT_FALSE(c<QToolButton>(n)->icon().isNull()) << n;
     EXPECT_TRUE(w->Timer_eventos().isActive());
     EXPECT_EQ(w->Timer_eventos().interval(), 1000);
-    EXPECT_EQ(w->OpenDialog_firmware().defaultSuffix(), "hex");
-    EXPECT_EQ(QDir(w->OpenDialog_firmware().directory()).canonicalPath(),
-              QDir(QCoreApplication::applicationDirPath()).canonicalPath());
+    EXPECT_EQ(w->OpenDialog_firmware().defaultSuffix(), "");
+    EXPECT_TRUE(c<QLineEdit>("Edit_fichero")->isReadOnly());
 }
 
 TEST_F(VentanaTest, EveryInputIsNamedForAssistiveTechnology) {
@@ -281,6 +283,37 @@ TEST_F(VentanaTest, SecondPortStopsTheFirstWorkerAndOpensItsOwn) {
     EXPECT_EQ(texto("StaticText_version"), "4.10");
 }
 
+// A port with nothing that answers behind it: the unit is not found and Load stays
+// disabled, also once a file is chosen, until a unit is found on the port shown.
+TEST_F(VentanaTest, NoUnitNoLoad) {
+    auto mudo = conUnidad(0, SimUnit::Controller::ARM);
+    auto config = mudo->software().config();
+    config.silent = true;
+    mudo->software().setConfig(config);
+    auto fallos = mudo->armBootloader().faults();
+    fallos.silent = true;
+    mudo->armBootloader().setFaults(fallos);
+    conUnidad(1, SimUnit::Controller::XA);
+    crearVentana();
+    radioPuerto(0)->click();
+    ASSERT_TRUE(esperarQue([&] {
+        return estadosMostrados().contains(" VTR-900 not found") && !pedir_estado &&
+               texto("Label_estado").isEmpty();
+    }));
+    EXPECT_FALSE(load()->isEnabled());
+    for (const char* f : {"vtr900_arm_0412.hex", "vtr900_joint.hex", "module_xyz100_0102.bin"}) {
+        SCOPED_TRACE(f);
+        elegirFichero(muestra(f));
+        EXPECT_FALSE(load()->isEnabled());
+    }
+    load()->click();
+    EXPECT_FALSE(grabar_firmware);
+
+    // A unit found on the port shown offers Load.
+    ASSERT_TRUE(elegirPuerto(1));
+    EXPECT_TRUE(load()->isEnabled());
+}
+
 // ---- loads
 
 struct CasoCarga {
@@ -360,12 +393,106 @@ TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     EXPECT_LT(bytesIguales(classA, memoria), classA.size()) << "and the CLASS A one is not";
 
     // The next Load of the same joint file asks again.
-    EXPECT_EQ(std::string(tipo_sw), TIPO_FIRM_VTR_JOINT);
     load()->click();
     EXPECT_FALSE(c("GroupBox5")->isHidden());
     EXPECT_EQ(texto("Label_estado"), "Select Version");
     EXPECT_TRUE(load()->isEnabled()) << "CLASS A, still checked, is chosen again";
     EXPECT_FALSE(grabar_firmware);
+}
+
+// Data bytes an ARM image puts in flash (under upper address 0x0800), by address.
+std::map<uint32_t, uint8_t> flashArm(const QString& fichero) {
+    QFile f(fichero);
+    std::map<uint32_t, uint8_t> r;
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return r;
+    QTextStream in(&f);
+    uint32_t upper = 0;
+    while (!in.atEnd()) {
+        const QString l = in.readLine().trimmed();
+        if (!l.startsWith(':') || l.size() < 11)
+            continue;
+        const int n = l.mid(1, 2).toInt(nullptr, 16);
+        const uint32_t addr = l.mid(3, 4).toUInt(nullptr, 16);
+        const int tipo = l.mid(7, 2).toInt(nullptr, 16);
+        if (tipo == 4)
+            upper = l.mid(9, 4).toUInt(nullptr, 16);
+        if (tipo == 0 && upper == 0x0800)
+            for (int i = 0; i < n; ++i)
+                r[(upper << 16) + addr + static_cast<uint32_t>(i)] =
+                    static_cast<uint8_t>(l.mid(9 + 2 * i, 2).toUInt(nullptr, 16));
+    }
+    return r;
+}
+
+// From Load until the result is shown nothing that changes the selection can be
+// used, and the load writes the image that was selected when Load was pressed,
+// whether it completes or fails; afterwards the controls come back.
+TEST_F(VentanaTest, SelectionIsLockedDuringALoadAndTheLoadKeepsItsImage) {
+    QTemporaryDir d;
+    const QString otro = d.filePath("other.hex");
+    {
+        QFile f(otro);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Text));
+        for (const std::string& l :
+             {std::string("FIRMVTR-900_0499"), std::string("0"), std::string("0"),
+              std::string("HEX"), hexExtendedLinear(0x0800),
+              hexRecord(0x00, 0x0000, std::vector<uint8_t>(16, 0x5A)), hexEndRecord()})
+            f.write(QByteArray::fromStdString(l + "\n"));
+    }
+    const char* const bloqueados[] = {"RadioButton_com1", "RadioButton_com2", "RadioButton_com3",
+                                      "RadioButton_com4", "SpeedButton1",     "SpeedButton_fichero",
+                                      "Edit_fichero",     "RadioButton1",     "RadioButton3"};
+    const struct {
+        const char* caso;
+        int nackBloque; // the Write Memory block the bootloader refuses (0 none)
+        const char* resultado;
+    } casos[] = {{"completed", 0, "OK: Update completed"},
+                 {"refused by the bootloader", 3, "Error: Invalid Update"}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.caso);
+        auto arm = conUnidad(0, SimUnit::Controller::ARM);
+        auto fallos = arm->armBootloader().faults();
+        fallos.nackWriteBlock = k.nackBloque;
+        arm->armBootloader().setFaults(fallos);
+        conUnidad(1, SimUnit::Controller::XA);
+        crearVentana();
+        ASSERT_TRUE(elegirPuerto(0));
+        const QString elegido = muestra("vtr900_arm_0412.hex");
+        elegirFichero(elegido);
+
+        load()->click();
+        ASSERT_TRUE(grabar_firmware);
+        for (const char* n : bloqueados)
+            EXPECT_FALSE(c(n)->isEnabled()) << n;
+        // The operator tries another file and another port: nothing happens.
+        siguienteFichero = otro;
+        c<QToolButton>("SpeedButton_fichero")->click();
+        radioPuerto(1)->click();
+        EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), elegido);
+        EXPECT_EQ(puerto_seleccionado.load(), 0);
+        EXPECT_FALSE(radioPuerto(1)->isChecked());
+        // Even a selection made behind the controls' back leaves the running load alone.
+        w->SpeedButton_ficheroClick();
+        EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), otro);
+
+        ASSERT_TRUE(esperarQue([&] {
+            return !grabar_firmware && load()->isEnabled() &&
+                   c("LMDProgressFill_progreso")->isHidden();
+        }));
+        EXPECT_EQ(texto("Label_estado"), k.resultado);
+        for (const char* n : bloqueados)
+            EXPECT_TRUE(c(n)->isEnabled()) << n;
+        const auto& memoria = arm->armBootloader().memory();
+        const auto sample = flashArm(elegido), other = flashArm(otro);
+        ASSERT_FALSE(sample.empty());
+        EXPECT_EQ(bytesIguales(other, memoria), 0u) << "nothing of the file chosen later";
+        if (k.nackBloque == 0) {
+            EXPECT_EQ(bytesIguales(sample, memoria), sample.size());
+            EXPECT_EQ(arm->software().records().identification, "FIRMVTR-900_0412");
+        }
+        w.reset();
+    }
 }
 
 TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
@@ -382,7 +509,11 @@ TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
     }
     CapturaCajas cajas;
     elegirFichero(malo);
-    ASSERT_EQ(cajas.textos, QStringList{"File error"});
+    ASSERT_EQ(cajas.textos.size(), 1);
+    const QStringList caja = cajas.textos[0].split('\n');
+    ASSERT_EQ(caja.size(), 2) << cajas.textos[0].toStdString();
+    EXPECT_EQ(caja[0], "File error");
+    EXPECT_TRUE(caja[1].contains("identification line not recognised")) << caja[1].toStdString();
     EXPECT_EQ(cajas.iconos.value(0), QMessageBox::Critical);
     EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), malo);
 
@@ -394,21 +525,73 @@ TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
     EXPECT_EQ(arm->software().records().frames.size(), framesAntes);
 }
 
-TEST_F(VentanaTest, FileErrorsAreShownInBoxesAndCancelKeepsTheEarlierFile) {
+TEST_F(VentanaTest, FileErrorsAreShownInBoxesAndCancelIsSilent) {
+    auto arm = conUnidad(0, SimUnit::Controller::ARM);
     crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
     CapturaCajas cajas;
     siguienteFichero.reset(); // cancelled, nothing chosen before
     c<QToolButton>("SpeedButton_fichero")->click();
+    EXPECT_EQ(cajas.textos, QStringList{});
+    EXPECT_EQ(c<QLineEdit>("Edit_fichero")->text(), "");
     elegirFichero("/nonexistent/firmware.hex");
-    EXPECT_EQ(cajas.textos, (QStringList{"No file found", "Not File"}));
+    EXPECT_EQ(cajas.textos, QStringList{"Not File"});
 
-    elegirFichero(muestra("vtr900_arm_0412.hex"));
+    // Cancelled after a choice: the file chosen stays the one shown and loaded.
+    const QString elegido = muestra("vtr900_arm_0412.hex");
+    elegirFichero(elegido);
     EXPECT_EQ(texto("StaticText_version_acargar"), "4.12");
-    c<QLabel>("StaticText_version_acargar")->clear();
-    siguienteFichero.reset(); // cancelled: the earlier choice is read again
+    siguienteFichero.reset();
     c<QToolButton>("SpeedButton_fichero")->click();
+    EXPECT_EQ(cajas.textos, QStringList{"Not File"});
     EXPECT_EQ(texto("StaticText_version_acargar"), "4.12");
-    EXPECT_EQ(cajas.textos.size(), 2);
+    EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), elegido);
+    ASSERT_TRUE(cargarYEsperar());
+    EXPECT_EQ(texto("Label_estado"), "OK: Update completed");
+    EXPECT_EQ(arm->software().records().identification, "FIRMVTR-900_0412");
+}
+
+// The file field shows what will be loaded and nothing else: it cannot be typed
+// into, and its tool tip gives the whole path.
+TEST_F(VentanaTest, FileFieldIsReadOnlyWithTheFullPathAsItsTip) {
+    crearVentana();
+    const QString elegido = muestra("vtr900_xa_0310.hex");
+    elegirFichero(elegido);
+    auto* campo = c<QLineEdit>("Edit_fichero");
+    EXPECT_TRUE(campo->isReadOnly());
+    EXPECT_EQ(campo->toolTip(), QDir::toNativeSeparators(elegido));
+    campo->setFocus();
+    QTest::keyClicks(campo, "/tmp/other.hex");
+    QTest::keyClick(campo, Qt::Key_Return);
+    EXPECT_EQ(campo->text(), QDir::toNativeSeparators(elegido));
+}
+
+// The open dialog offers firmware files first, adds no suffix, starts in the user's
+// documents and then wherever the last file was chosen, also in the next session.
+TEST_F(VentanaTest, FileDialogRemembersItsFolderAndOffersFirmwareFiles) {
+    crearVentana();
+    QFileDialog& d = w->OpenDialog_firmware();
+    EXPECT_EQ(d.nameFilters(),
+              (QStringList{"Firmware (*.hex *.HEX *.bin *.BIN)", "All files (*)"}));
+    EXPECT_EQ(d.defaultSuffix(), "");
+    const QString documentos = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    EXPECT_EQ(QDir(d.directory()).absolutePath(),
+              QDir(QFileInfo(documentos).isDir() ? documentos : QDir::homePath()).absolutePath());
+
+    QTemporaryDir carpeta;
+    const QString fichero = carpeta.filePath("unit.hex");
+    ASSERT_TRUE(QFile::copy(muestra("vtr900_xa_0310.hex"), fichero));
+    elegirFichero(fichero);
+    EXPECT_EQ(QDir(d.directory()).canonicalPath(), QDir(carpeta.path()).canonicalPath());
+    // A cancelled dialog changes nothing.
+    siguienteFichero.reset();
+    c<QToolButton>("SpeedButton_fichero")->click();
+    EXPECT_EQ(QDir(d.directory()).canonicalPath(), QDir(carpeta.path()).canonicalPath());
+
+    w.reset(); // the next session
+    crearVentana();
+    EXPECT_EQ(QDir(w->OpenDialog_firmware().directory()).canonicalPath(),
+              QDir(carpeta.path()).canonicalPath());
 }
 
 // ---- the Monitor page

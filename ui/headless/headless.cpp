@@ -1,13 +1,11 @@
 #include "ui/headless/headless.h"
 
 #include "common/global.h"
-#include "common/texto_traza.h"
-#include "comms/Tcola.h"
 #include "comms/nombres_puerto.h"
 #include "loader/seleccion_puerto.h"
 #include "loader/supervisor_listener.h"
 #include "loader/tmgrupo_superv.h"
-#include "ui/files/seleccion_fichero.h"
+#include "ui/comun/carga.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -29,13 +27,6 @@ const char* const PROGRAM_VERSION = "2.10";
 // Captions of the window's labels that head the version and progress lines.
 const char* const CAPTION_VERSION = "Current Firmware Version";
 const char* const CAPTION_PROGRESS = "Progress ...";
-
-constexpr int MENSAJE_ACTUALIZANDO = 3;
-constexpr int MENSAJE_ERROR_PUERTO = 6;
-constexpr int MENSAJE_ACTUALIZACION_NO_VALIDA = 10;
-constexpr int MENSAJE_ACTUALIZACION_OK = 11;
-constexpr int MENSAJE_SIN_ESPACIO = 20;
-constexpr int MENSAJE_SELECCIONAR_VERSION = 21;
 
 // How often the trace queue is emptied while the worker runs: the window drains it
 // once a second; more often keeps a --trace - stream close to the traffic and the
@@ -206,20 +197,17 @@ private:
 class HeadlessFileView final : public FileSelectionView {
 public:
     explicit HeadlessFileView(HeadlessLoader& loader) : loader_(loader) {}
-    void showFileError(int entry) override {
+    void showFileError(Mensaje entry, const std::string& why) override {
         loader_.noteFileError();
         loader_.errorLine(texto_mensaje(entry));
-        const std::string why = ultimo_error_fichero();
         if (!why.empty())
             loader_.errorLine(why);
-        shown = true;
     }
     void setFileName(const std::string&) override {}
     void setModuleText(const std::string&) override {}
     void setVersionToLoad(const std::string&) override {}
     void setLoadEnabled(bool) override {}
     void hideVersionGroup() override {}
-    bool shown = false;
 
 private:
     HeadlessLoader& loader_;
@@ -243,23 +231,20 @@ template <class Pred> bool HeadlessLoader::waitFor(Tmgrupo_superv* g, Pred done)
 }
 
 void HeadlessLoader::drainTrace() {
-    for (int i = 0; i < MAX_PUERTOS; ++i) {
-        Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(i)].load();
-        if (!g)
-            continue;
-        while (g->traza_log.hay_mensajes()) {
-            std::unique_ptr<Tmensaje> rec(g->traza_log.leer());
-            if (rec && trace_) {
+    vaciar_trazas(
+        [&](const QString& line) {
+            if (trace_) {
                 std::lock_guard<std::mutex> lock(m_);
-                *trace_ << texto_traza_visible(rec->ftraza) << '\n';
+                *trace_ << line << '\n';
             }
-        }
-        if (const uint64_t lost = g->traza_log.tomar_descartados(); lost && trace_) {
-            std::lock_guard<std::mutex> lock(m_);
-            *trace_ << QStringLiteral("(%1 trace lines lost: the trace queue was full)\n")
-                           .arg(static_cast<qulonglong>(lost));
-        }
-    }
+        },
+        [&](int, uint64_t lost) {
+            if (trace_) {
+                std::lock_guard<std::mutex> lock(m_);
+                *trace_ << QStringLiteral("(%1 trace lines lost: the trace queue was full)\n")
+                               .arg(static_cast<qulonglong>(lost));
+            }
+        });
     if (trace_) {
         std::lock_guard<std::mutex> lock(m_);
         trace_->flush();
@@ -270,7 +255,7 @@ void HeadlessLoader::shutdown(int index) {
     // The worker is stopped and its thread has ended before its trace queue is
     // emptied for the last time, so that no line produced at the end is lost; then
     // every worker and link object goes.
-    if (Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(index)].load()) {
+    if (Tmgrupo_superv* g = trabajador_del_puerto(index)) {
         g->Stop();
         if (QThread* t = g->hilo())
             t->wait();
@@ -296,7 +281,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
     } nameGuard{port};
 
     AccionesPuerto acciones;
-    const std::string portError = texto_mensaje(MENSAJE_ERROR_PUERTO);
+    const std::string portError = texto_mensaje(Mensaje::ErrorPuerto);
     acciones.mostrarEstado = [&](const std::string& text) {
         // The failure to open is reported below, with the device's own name when
         // the port was given by name.
@@ -323,7 +308,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
         shutdown(port.index);
         return ExitPortFailed;
     }
-    Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(port.index)].load();
+    Tmgrupo_superv* g = trabajador_del_puerto(port.index);
 
     if (!waitFor(g, [&] { return refreshDone_; })) {
         shutdown(port.index);
@@ -339,42 +324,33 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
     HeadlessFileView view(*this);
     const std::string path =
         file.isEmpty() ? std::string() : QFileInfo(file).absoluteFilePath().toStdString();
-    seleccionar_fichero(path, view);
+    SeleccionFichero selection;
+    elegir_fichero(path, selection, view);
     if (fileError_) {
         shutdown(port.index);
         return ExitUsage;
     }
-    if (tipo_sw == TIPO_FIRM_VTR_JOINT && tipo_vtr == TIPO_VTR_XA) {
-        if (image.isEmpty()) {
-            statusLine(texto_mensaje(MENSAJE_SELECCIONAR_VERSION));
-            errorLine(texto_mensaje(MENSAJE_SELECCIONAR_VERSION) + ": --image classa|i2c");
-            shutdown(port.index);
-            return ExitUsage;
+    const EleccionXa choice = image.isEmpty()                 ? EleccionXa::Ninguna
+                              : image == QLatin1String("i2c") ? EleccionXa::I2C
+                                                              : EleccionXa::ClassA;
+    TrabajoCarga job;
+    if (const auto refused = preparar_carga(selection, choice, job)) {
+        if (*refused == Mensaje::SeleccioneVersion) {
+            statusLine(texto_mensaje(Mensaje::SeleccioneVersion));
+            errorLine(texto_mensaje(Mensaje::SeleccioneVersion) + ": --image classa|i2c");
+        } else {
+            view.showFileError(*refused, {});
         }
-        tipo_sw = image == QLatin1String("i2c") ? TIPO_FIRM_VTR_XAI2C : TIPO_FIRM_VTR_XACLASSA;
-    }
-    const std::string sw = tipo_sw.get();
-    if (sw == TIPO_FIRM_VTR_JOINT || sw == TIPO_FIRM_VTR_XAI2C || sw == TIPO_FIRM_VTR_XACLASSA) {
-        if (!selecciona_FirmW_VTR(view) || fileError_) {
-            if (!view.shown)
-                view.showFileError(MENSAJE_ERROR_FICHERO);
-            shutdown(port.index);
-            return ExitUsage;
-        }
-    }
-    if (const int entry = comprobar_seleccion_para_carga(); entry >= 0) {
-        view.showFileError(entry);
         shutdown(port.index);
         return ExitUsage;
     }
-
-    statusLine(texto_mensaje(MENSAJE_ACTUALIZANDO));
+    statusLine(texto_mensaje(Mensaje::Actualizando));
     {
         std::lock_guard<std::mutex> lock(m_);
         lastPercent_ = 0;
         lastTens_ = 0;
     }
-    g->pedir_carga(trabajo_desde_globales());
+    pedir_carga(port.index, std::move(job), choice);
     const bool finished = waitFor(g, [&] { return loadDone_; });
     int entry = -1;
     {
@@ -384,14 +360,8 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
     shutdown(port.index);
     if (!finished && entry < 0)
         return ExitFailed;
-    switch (entry) {
-    case MENSAJE_ACTUALIZACION_OK:
-        return ExitOk;
-    case MENSAJE_ACTUALIZACION_NO_VALIDA:
-    case MENSAJE_SIN_ESPACIO:
-    default:
-        return ExitFailed;
-    }
+    // A failed load and a unit without room for the file both end in ExitFailed.
+    return entry == static_cast<int>(Mensaje::CargaOk) ? ExitOk : ExitFailed;
 }
 
 } // namespace

@@ -1,9 +1,7 @@
 #include "ui/window/fprincipal.h"
 
 #include "common/global.h"
-#include "common/texto_traza.h"
-#include "comms/tint_enlace.h"
-#include "loader/tmgrupo_superv.h"
+#include "ui/comun/carga.h"
 #include "ui/window/traductor_captions.h"
 #include "ui_fprincipal.h"
 
@@ -16,21 +14,28 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTextBlock>
 #include <QThread>
 
-#include <exception>
-
 namespace {
 
-constexpr int MSG_ACTUALIZANDO = 3;        // "Updating Firmware ..."
-constexpr int MSG_DETECTANDO = 5;          // "Detecting VTR-900 ..."
-constexpr int MSG_ESPERE = 9;              // " Wait  ..."
-constexpr int MSG_SELECCIONE_VERSION = 21; // "Select Version"
-
 constexpr int INDICE_MONITOR = 1; // tab index of the Monitor page
+
+// Where the folder of the last firmware file chosen is remembered, per user.
+const QString AJUSTE_CARPETA = QStringLiteral("dialogo/carpeta");
+QSettings ajustes() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("vtr900prog"),
+                     QStringLiteral("vtr900prog"));
+}
+
+// A unit answered on the port shown: only then is there something to load into.
+bool unidad_detectada() {
+    return tipo_vtr == TIPO_VTR_ARM || tipo_vtr == TIPO_VTR_XA;
+}
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
@@ -88,7 +93,7 @@ void OyenteVentana::setStatusText(const std::string& text) {
 }
 
 void OyenteVentana::setLoadEnabled(bool enabled) {
-    enHiloVentana([&] { ventana_.ui().BitBtn_start->setEnabled(enabled); });
+    enHiloVentana([&] { ventana_.ui().BitBtn_start->setEnabled(enabled && unidad_detectada()); });
 }
 
 void OyenteVentana::setVersionText(const std::string& version) {
@@ -114,17 +119,28 @@ void OyenteVentana::finishLoad() {
         u.LMDProgressFill_progreso->hide();
         u.Label_progreso->hide();
         u.BitBtn_start->setEnabled(true);
+        ventana_.bloquearSeleccion(false);
+        // The image of a joint file was chosen for this load only: the next Load of
+        // the same file asks again.
+        ventana_.eleccion_ = EleccionXa::Ninguna;
     });
 }
 
 // ---- what the file selection shows
 
-void VistaFicherosVentana::showFileError(int entry) {
-    QMessageBox::critical(&ventana_, QCoreApplication::applicationName(), q(texto_mensaje(entry)));
+void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& motivo) {
+    // The table's text first; why, when there is more to say, on a line of its own.
+    QString texto = q(texto_mensaje(entry));
+    if (!motivo.empty())
+        texto += QLatin1Char('\n') + q(motivo);
+    QMessageBox::critical(&ventana_, QCoreApplication::applicationName(), texto);
 }
 
 void VistaFicherosVentana::setFileName(const std::string& path) {
-    ventana_.ui().Edit_fichero->setText(QDir::toNativeSeparators(q(path)));
+    // The field shows the end of a long path; its tool tip gives all of it.
+    const QString nativo = QDir::toNativeSeparators(q(path));
+    ventana_.ui().Edit_fichero->setText(nativo);
+    ventana_.ui().Edit_fichero->setToolTip(nativo);
 }
 
 void VistaFicherosVentana::setModuleText(const std::string& t) {
@@ -235,8 +251,14 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
     dialogo_->setObjectName(QStringLiteral("OpenDialog_firmware"));
     dialogo_->setFileMode(QFileDialog::ExistingFile);
     dialogo_->setAcceptMode(QFileDialog::AcceptOpen);
-    dialogo_->setDefaultSuffix(QStringLiteral("hex"));
-    dialogo_->setDirectory(QCoreApplication::applicationDirPath());
+    // Firmware files first, anything else on request; a name without a suffix is
+    // taken as it is.
+    dialogo_->setNameFilters(
+        {QStringLiteral("Firmware (*.hex *.HEX *.bin *.BIN)"), QStringLiteral("All files (*)")});
+    dialogo_->setDefaultSuffix(QString());
+    dialogo_->setDirectory(carpetaDialogo());
+    // What the dialog shows is what is selected: the field is never typed into.
+    ui_->Edit_fichero->setReadOnly(true);
     selector_ = [](QFileDialog& d) -> std::optional<QString> {
         if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
             return std::nullopt;
@@ -391,7 +413,7 @@ void TPagesDlg_principal::terminarTrabajadores() {
     if (grabar_firmware.load()) {
         // A running load cannot be cut short without leaving the unit half written:
         // the window waits for it and says so.
-        mostrarEstado(q(texto_mensaje(MSG_ESPERE)));
+        mostrarEstado(q(texto_mensaje(Mensaje::Espere)));
         ui_->PageControl_principal->setEnabled(false);
         procesarEventos();
     }
@@ -414,34 +436,40 @@ void TPagesDlg_principal::RadioButton_com1Click() {
 }
 
 void TPagesDlg_principal::SpeedButton1Click() {
-    const int p = puerto_seleccionado.load();
-    if (p < 0 || p >= MAX_PUERTOS)
+    if (!puerto_monitorizado(puerto_seleccionado.load()))
         return;
-    Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(p)].load();
-    if (!g || !puertos[static_cast<size_t>(p)].load() || !g->fmon.load())
-        return;
-    mostrarEstado(q(texto_mensaje(MSG_DETECTANDO)));
+    mostrarEstado(q(texto_mensaje(Mensaje::Detectando)));
     ui_->GroupBox5->hide();
     pedir_estado = true;
 }
 
+QString TPagesDlg_principal::carpetaDialogo() {
+    const QString guardada = ajustes().value(AJUSTE_CARPETA).toString();
+    if (!guardada.isEmpty() && QFileInfo(guardada).isDir())
+        return guardada;
+    const QString documentos = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documentos).isDir() ? documentos : QDir::homePath();
+}
+
 void TPagesDlg_principal::SpeedButton_ficheroClick() {
-    if (const std::optional<QString> elegido = selector_(*dialogo_))
-        ultimoFichero_ = *elegido;
-    try {
-        seleccionar_fichero(ultimoFichero_.toStdString(), vista_);
-    } catch (const std::exception& e) {
-        // A file that cannot be read or written ends the selection here.
-        QMessageBox::critical(this, QCoreApplication::applicationName(),
-                              QString::fromLocal8Bit(e.what()));
+    const std::optional<QString> elegido = selector_(*dialogo_);
+    if (!elegido)
+        return; // cancelled: the selection stays as it was, and nothing is said
+    if (!elegido->isEmpty()) {
+        const QString carpeta = QFileInfo(*elegido).absolutePath();
+        ajustes().setValue(AJUSTE_CARPETA, carpeta);
+        dialogo_->setDirectory(carpeta);
     }
+    elegir_fichero(elegido->toStdString(), seleccion_, vista_);
+    // An image chosen for the earlier file means nothing for this one.
+    eleccion_ = EleccionXa::Ninguna;
 }
 
 void TPagesDlg_principal::mostrarEleccionVersion() {
     ui_->RadioButton1->show();
     ui_->RadioButton3->show();
     ui_->BitBtn_start->setEnabled(false);
-    mostrarEstado(q(texto_mensaje(MSG_SELECCIONE_VERSION)));
+    mostrarEstado(q(texto_mensaje(Mensaje::SeleccioneVersion)));
     procesarEventos();
     ui_->GroupBox5->show();
     // CLASS A is the image offered first. Choosing it also when it was still checked
@@ -454,60 +482,60 @@ void TPagesDlg_principal::CargarClick() {
     if (ui_->Edit_fichero->text().isEmpty())
         SpeedButton_ficheroClick();
 
-    const std::string sw = tipo_sw;
     const std::string vtr = tipo_vtr;
-    if (sw == TIPO_FIRM_VTR_JOINT && vtr == TIPO_VTR_XA) {
-        // Joint file on an XA unit: the operator chooses the image first.
-        mostrarEleccionVersion();
-        return;
-    }
-    if (sw == TIPO_FIRM_VTR_JOINT && vtr == TIPO_VTR_ARM) {
-        ui_->StaticText_version_acargar->setText(q(vtr_ARM_version));
-        procesarEventos();
-        ui_->GroupBox5->hide();
+    if (seleccion_.valida && seleccion_.joint) {
+        if (vtr == TIPO_VTR_XA && eleccion_ == EleccionXa::Ninguna) {
+            // Joint file on an XA unit: the operator chooses the image first.
+            mostrarEleccionVersion();
+            return;
+        }
+        if (vtr == TIPO_VTR_ARM) {
+            ui_->StaticText_version_acargar->setText(
+                q(seleccion_.imagen(ImagenUnidad::Arm).version));
+            procesarEventos();
+            ui_->GroupBox5->hide();
+        }
     }
     // An image already chosen (CLASS A or USB-I2C) is loaded as chosen.
 
     if (!ui_->Edit_fichero->text().isEmpty()) {
-        const std::string eleccion = tipo_sw;
-        try {
-            if (eleccion == TIPO_FIRM_VTR_JOINT || eleccion == TIPO_FIRM_VTR_XAI2C ||
-                eleccion == TIPO_FIRM_VTR_XACLASSA)
-                selecciona_FirmW_VTR(vista_);
-        } catch (const std::exception& e) {
-            QMessageBox::critical(this, QCoreApplication::applicationName(),
-                                  QString::fromLocal8Bit(e.what()));
-            return;
-        }
-        // A rejected file, or images that cannot be loaded, are never sent: what the
-        // bank images still hold belongs to an earlier file.
-        if (const int entrada = comprobar_seleccion_para_carga(); entrada >= 0) {
-            mostrarEstado(q(texto_mensaje(entrada)));
+        // A rejected file, or an image the file does not hold, is never sent.
+        TrabajoCarga trabajo;
+        if (const auto rechazo = preparar_carga(seleccion_, eleccion_, trabajo)) {
+            mostrarEstado(q(texto_mensaje(*rechazo)));
             return;
         }
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();
-        if (Tmgrupo_superv* g =
-                grupos_supev[static_cast<size_t>(puerto_seleccionado.load())].load())
-            g->pedir_carga(trabajo_desde_globales());
+        if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo), eleccion_))
+            bloquearSeleccion(true);
         ui_->GroupBox5->hide();
         ui_->BitBtn_start->setEnabled(false);
-        mostrarEstado(q(texto_mensaje(MSG_ACTUALIZANDO)));
+        mostrarEstado(q(texto_mensaje(Mensaje::Actualizando)));
     }
     procesarEventos();
 }
 
+void TPagesDlg_principal::bloquearSeleccion(bool bloqueada) {
+    for (int i = 0; i < MAX_PUERTOS; ++i)
+        radioPuerto(i)->setEnabled(!bloqueada);
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{ui_->SpeedButton1, ui_->SpeedButton_fichero,
+                                         ui_->Edit_fichero, ui_->RadioButton1, ui_->RadioButton3})
+        c->setEnabled(!bloqueada);
+}
+
 void TPagesDlg_principal::RadioButton1Click() {
-    tipo_sw = TIPO_FIRM_VTR_XACLASSA;
+    eleccion_ = EleccionXa::ClassA;
     ui_->BitBtn_start->setEnabled(true);
-    ui_->StaticText_version_acargar->setText(q(vtr_CLASSA_version));
+    ui_->StaticText_version_acargar->setText(q(seleccion_.imagen(ImagenUnidad::ClassA).version));
 }
 
 void TPagesDlg_principal::RadioButton3Click() {
-    tipo_sw = TIPO_FIRM_VTR_XAI2C;
+    eleccion_ = EleccionXa::I2C;
     ui_->BitBtn_start->setEnabled(true);
-    ui_->StaticText_version_acargar->setText(q(vtr_I2C_version));
+    ui_->StaticText_version_acargar->setText(q(seleccion_.imagen(ImagenUnidad::I2C).version));
 }
 
 void TPagesDlg_principal::anadirLineaMemo(const QString& linea) {
@@ -518,22 +546,13 @@ void TPagesDlg_principal::anadirLineaMemo(const QString& linea) {
 
 void TPagesDlg_principal::Timer_eventosTimer() {
     timer_.stop();
-    for (int i = 0; i < MAX_PUERTOS; ++i) {
-        Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(i)].load();
-        if (!g)
-            continue;
-        while (g->traza_log.hay_mensajes()) {
-            if (const Tmensaje* m = g->traza_log.primero())
-                anadirLineaMemo(texto_traza_visible(m->ftraza));
-            delete g->traza_log.leer();
-        }
-        // Lines the worker could not queue while the trace was full are not lost
-        // silently.
-        if (const uint64_t perdidas = g->traza_log.tomar_descartados(); perdidas > 0)
-            anadirLineaMemo(QStringLiteral("COM%1: %2 trace lines dropped (trace queue full)")
-                                .arg(i + 1)
-                                .arg(perdidas));
-    }
+    vaciar_trazas([this](const QString& linea) { anadirLineaMemo(linea); },
+                  [this](int puerto, uint64_t perdidas) {
+                      anadirLineaMemo(
+                          QStringLiteral("COM%1: %2 trace lines dropped (trace queue full)")
+                              .arg(puerto + 1)
+                              .arg(perdidas));
+                  });
     procesarEventos();
     if (monitorActivo_ && !cerrado_)
         timer_.start();

@@ -8,9 +8,10 @@
 // here while the worker waits; the file selection reaches them through the
 // window's FileSelectionView.
 
+#include "files/preparar_carga.h"
+#include "files/seleccion_fichero.h"
 #include "loader/seleccion_puerto.h"
 #include "loader/supervisor_listener.h"
-#include "ui/files/seleccion_fichero.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -65,7 +66,7 @@ private:
 class VistaFicherosVentana final : public FileSelectionView {
 public:
     explicit VistaFicherosVentana(TPagesDlg_principal& ventana) : ventana_(ventana) {}
-    void showFileError(int entry) override;
+    void showFileError(Mensaje entry, const std::string& motivo) override;
     void setFileName(const std::string& path) override;
     void setModuleText(const std::string& t) override;
     void setVersionToLoad(const std::string& t) override;
@@ -112,9 +113,10 @@ public:
     void mostrarMonitor(bool visible);
     bool monitorVisible() const;
 
-    // The open dialog (default suffix "hex", the program's folder at first) and what
-    // shows it: by default it runs modally and gives the chosen name, or nothing when
-    // the operator cancels. Tests put a chooser of their own in its place.
+    // The open dialog (firmware files, no default suffix; the folder of the file chosen
+    // last, remembered per user, or the user's documents at first) and what shows it:
+    // by default it runs modally and gives the chosen name, or nothing when the
+    // operator cancels. Tests put a chooser of their own in its place.
     using SelectorFichero = std::function<std::optional<QString>(QFileDialog&)>;
     void setSelectorFichero(SelectorFichero s) { selector_ = std::move(s); }
     QFileDialog& OpenDialog_firmware() { return *dialogo_; }
@@ -122,6 +124,9 @@ public:
 
     // The program's documentation, opened by the About page's link.
     static QUrl urlDocumentacion();
+    // Where the open dialog starts: the folder of the last file chosen, else the
+    // user's documents folder.
+    static QString carpetaDialogo();
     // The caption dictionary in the program's folder.
     static QString rutaDiccionario();
     // Caption language for a message language (0 French, 1 Spanish, 2 English,
@@ -148,6 +153,10 @@ private:
     AccionesPuerto acciones();
     void anadirLineaMemo(const QString& linea);
     void mostrarEleccionVersion(); // the Version group with CLASS A chosen
+    // Disables (or gives back) every control that changes what is selected: the port
+    // buttons, refresh, Browse, the file field and the image choice. A load holds them
+    // from Load until its result has been shown.
+    void bloquearSeleccion(bool bloqueada);
     void terminarTrabajadores();
     QRadioButton* radioPuerto(int idx) const;
 
@@ -157,7 +166,8 @@ private:
     QTimer timer_;
     bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
     std::unique_ptr<QFileDialog> dialogo_;
-    QString ultimoFichero_; // the dialog's current name: kept when the operator cancels
+    SeleccionFichero seleccion_;                // what the file choice produced
+    EleccionXa eleccion_ = EleccionXa::Ninguna; // the image of a joint file for an XA unit
     SelectorFichero selector_;
     bool cerrado_ = false;
 };

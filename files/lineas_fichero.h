@@ -1,5 +1,5 @@
 #pragma once
-// Line-by-line reading and all-or-nothing writing of the firmware text files.
+// Line-by-line reading of the firmware text files.
 //
 // Firmware files come from many editors and tools: lines may end in CR LF, LF or a
 // lone CR, and a wrong pick in the file dialog may hand us a binary file with no line
@@ -7,10 +7,8 @@
 // as soon as it is longer than any firmware line can be.
 
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 
-#include <memory>
 #include <string>
 
 // Longest line kept whole. An Intel HEX record is at most 521 characters and a header
@@ -46,26 +44,5 @@ private:
     qint64 consumidos_ = 0;
     qint64 longitud_ = 0;
     bool fin_ = false;
-    bool fallo_ = false;
-};
-
-// A text file that appears under its name only when all of it has been written:
-// until confirmar() succeeds the previous file (if any) stays as it was.
-class EscritorLineas {
-public:
-    explicit EscritorLineas(const QString& ruta) : fichero_(ruta) {}
-
-    bool abrir();
-    // Writes the line and the platform's text line end.
-    bool escribir(const std::string& linea);
-    // Puts the file in place; false (and nothing replaced) when any write failed.
-    bool confirmar();
-    void descartar() { fichero_.cancelWriting(); }
-    bool fallo() const { return fallo_; }
-    QString error() const { return fichero_.errorString(); }
-    QString ruta() const { return fichero_.fileName(); }
-
-private:
-    QSaveFile fichero_;
     bool fallo_ = false;
 };

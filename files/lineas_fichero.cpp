@@ -1,4 +1,4 @@
-#include "ui/files/lineas_fichero.h"
+#include "files/lineas_fichero.h"
 
 namespace {
 constexpr qint64 TAMANO_BLOQUE = 64 * 1024;
@@ -52,32 +52,4 @@ bool LectorLineas::leer(std::string& linea) {
         if (++longitud_ > MAX_LONGITUD_LINEA)
             return !fallo_;
     }
-}
-
-bool EscritorLineas::abrir() {
-    // A rename at the end keeps readers from ever seeing a partial file.
-    fichero_.setDirectWriteFallback(false);
-    fallo_ = !fichero_.open(QIODevice::WriteOnly | QIODevice::Text);
-    return !fallo_;
-}
-
-bool EscritorLineas::escribir(const std::string& linea) {
-    if (fallo_)
-        return false;
-    const qint64 n = static_cast<qint64>(linea.size());
-    if (fichero_.write(linea.data(), n) != n || fichero_.write("\n", 1) != 1)
-        fallo_ = true;
-    return !fallo_;
-}
-
-bool EscritorLineas::confirmar() {
-    if (fallo_) {
-        fichero_.cancelWriting();
-        return false;
-    }
-    if (!fichero_.commit()) {
-        fallo_ = true;
-        return false;
-    }
-    return true;
 }
