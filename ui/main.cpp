@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "sim/puerto_simulado.h"
+
 #ifdef VTR_HAVE_HEADLESS
 #include "ui/headless/headless.h"
 #endif
@@ -24,6 +26,9 @@
 #endif
 
 int main(int argc, char** argv) {
+    // "sim:arm" and "sim:xa" name the built-in simulated unit, for demonstrations
+    // and trials without a unit.
+    registrar_puertos_simulados();
 #ifdef VTR_RUN_WINDOW
     if (argc <= 1) {
         QApplication app(argc, argv);

@@ -4,8 +4,8 @@
 // inject the unit's bytes with their arrival times.
 
 #include "comms/Tint_com.h"
-#include "comms/nombres_puerto.h"
 #include "sim/linea_simulada.h"
+#include "sim/puerto_simulado.h"
 #include "sim/reloj_simulado.h"
 
 #include <memory>
