@@ -42,7 +42,9 @@ TEST(MessageTable, EntriesInEveryLanguageKeepTheirExactTexts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.idioma) + "/" + std::to_string(c.n));
-        EXPECT_STREQ(tabla_errores_idioma[static_cast<size_t>(c.idioma * 28 + c.n)], c.text);
+        EXPECT_STREQ(
+            tabla_errores_idioma[static_cast<size_t>(c.n)].textos[static_cast<size_t>(c.idioma)],
+            c.text);
         idioma_actual_texto = c.idioma;
         EXPECT_EQ(texto_mensaje(c.n), c.text);
         EXPECT_EQ(texto_mensaje(c.idioma, c.n), c.text);
@@ -51,11 +53,11 @@ TEST(MessageTable, EntriesInEveryLanguageKeepTheirExactTexts) {
 
 TEST(MessageTable, EveryEntryExistsAndLookupsOutsideTheTableGiveNothing) {
     ResetState reset;
-    for (size_t i = 0; i < tabla_errores_idioma.size(); ++i) {
-        ASSERT_NE(tabla_errores_idioma[i], nullptr) << i;
-        EXPECT_GT(std::strlen(tabla_errores_idioma[i]), 0u) << i;
-    }
-    EXPECT_EQ(tabla_errores_idioma.size(), 112u);
+    // Every row has a text in each of the four languages (the build checks it too).
+    EXPECT_EQ(tabla_errores_idioma.size(), 28u);
+    for (int idioma = 0; idioma < NUM_IDIOMAS; ++idioma)
+        for (int n = 0; n < NUM_MENSAJES; ++n)
+            EXPECT_FALSE(texto_mensaje(idioma, n).empty()) << idioma << "/" << n;
     for (int n : {-1, 28, 1000})
         EXPECT_EQ(texto_mensaje(n), "") << n;
     EXPECT_EQ(texto_mensaje(4, 0), "");
@@ -75,13 +77,18 @@ TEST(Language, TheFourLanguagesAreChosenAndAnyOtherKeepsTheCurrentOne) {
     struct Case {
         QLocale::Language language;
         int primaryId;
+        const char* code;
         int start, chosen, after;
+        int captions;        // the window's caption number
+        const char* section; // of the caption dictionary
     };
     const Case cases[] = {
-        {QLocale::French, 0x0C, 2, 0, 0},  {QLocale::Spanish, 0x0A, 0, 1, 1},
-        {QLocale::English, 0x09, 0, 2, 2}, {QLocale::Italian, 0x10, 0, 3, 3},
-        {QLocale::German, 0x07, 0, -1, 0}, // French messages
-        {QLocale::German, 0x07, 2, -1, 2}, // left as it was
+        {QLocale::French, 0x0C, "fr", 2, 0, 0, 2, "fr"},
+        {QLocale::Spanish, 0x0A, "es", 0, 1, 1, 3, "es"},
+        {QLocale::English, 0x09, "en", 0, 2, 2, 1, "en"},
+        {QLocale::Italian, 0x10, "it", 0, 3, 3, 4, "it"},
+        {QLocale::German, 0x07, "de", 0, -1, 0, 0, ""}, // French messages
+        {QLocale::German, 0x07, "de", 2, -1, 2, 0, ""}, // left as it was
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QLocale::languageToString(c.language).toStdString());
@@ -89,6 +96,9 @@ TEST(Language, TheFourLanguagesAreChosenAndAnyOtherKeepsTheCurrentOne) {
         EXPECT_EQ(elegir_idioma_del_sistema(QLocale(c.language)), c.chosen);
         EXPECT_EQ(idioma_actual_texto.load(), c.after);
         EXPECT_EQ(idioma_para_lenguaje(c.primaryId), c.chosen);
+        EXPECT_EQ(idioma_para_codigo(c.code), c.chosen);
+        EXPECT_EQ(captions_para_idioma(c.chosen), c.captions);
+        EXPECT_EQ(seccion_captions(c.captions), c.section);
     }
 }
 

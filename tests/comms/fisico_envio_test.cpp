@@ -176,7 +176,7 @@ TEST(PhysicalSend, FormatChangeOnATransmitterThatNeverDrainsIsBounded) {
     ASSERT_EQ(f.send({1, 2, 3}), TRAMA_TRANSMITIDA);
     const Tiempo t0 = f.clock.now();
     EXPECT_FALSE(f.port->cambia_conf(9600, 8, 1, 'N', 0));
-    EXPECT_EQ(f.clock.now() - t0, MAX_ESPERA_VACIADO + ms(100));
+    EXPECT_EQ(f.clock.now() - t0, tiempos::MAX_ESPERA_VACIADO + ms(100));
     EXPECT_EQ(f.line->hostFormat(), FORMAT_9600_8N1);
 }
 
