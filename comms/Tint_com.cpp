@@ -13,7 +13,7 @@ Tinterface_com::~Tinterface_com() {
 int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32_t abaud,
                                         uint8_t adatos, uint8_t astop, char aparidad, uint8_t aflow,
                                         uint8_t afifo, int32_t size_in, int32_t size_out,
-                                        int32_t ajuste_rs) {
+                                        int32_t /*ajuste_rs*/) {
     if (fabierto && puerto)
         puerto->ComReset();
     fabierto = false;
@@ -23,7 +23,6 @@ int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32
     if (puerto->ComResult() == scOk) {
         puerto->ComSetState(abaud, adatos, astop, aparidad, aflow);
         puerto->ComSetBufSize(size_in, size_out);
-        fajuste_rs485 = ajuste_rs;
         (void)puerto->ComEnableFIFO(afifo);
         if (tipo_int == MODO_RS232 || tipo_int == MODO_RS485)
             puerto->ComRTSOff();
@@ -36,7 +35,6 @@ int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32
         fflow = aflow;
         fsize_in = size_in;
         fsize_out = size_out;
-        ffifo = afifo;
     }
     if (puerto->ComValid()) {
         fabierto = true;

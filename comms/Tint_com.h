@@ -69,10 +69,8 @@ public:
     uint8_t flow() const { return fflow; }
     int32_t size_in() const { return fsize_in; }
     int32_t size_out() const { return fsize_out; }
-    uint8_t fifo() const { return ffifo; }
     bool error_open() const { return ferror_open; }
     void set_error_open(bool v) { ferror_open = v; }
-    int32_t ajuste_rs485() const { return fajuste_rs485; }
 
 protected:
     int transmitir_trama(int32_t anbytes, Sondeos timeout);
@@ -90,8 +88,6 @@ protected:
     uint8_t fflow = 0;
     int32_t fsize_in = 15000;
     int32_t fsize_out = 15000;
-    uint8_t ffifo = THRESHOLD08;
-    int32_t fajuste_rs485 = AJUSTE_RS485_DEF;
     bool ferror_open = false;
     std::array<int32_t, MAX_BUF_TRAMA + 1> trama{};
     std::unique_ptr<TMyCOM> puerto;

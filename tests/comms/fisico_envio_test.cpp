@@ -19,8 +19,8 @@ TEST(PhysicalOpen, OpensWithTheFormatClearsRtsAndLeavesDtrAsOpened) {
         uint8_t mode;
         bool rtsAfter;
     };
-    for (const Case c :
-         {Case{MODO_RS232, false}, Case{MODO_RS485, false}, Case{MODO_MODEM, true}}) {
+    // A mode of neither kind (the old modem mode, 2) leaves RTS as it was.
+    for (const Case c : {Case{MODO_RS232, false}, Case{MODO_RS485, false}, Case{2, true}}) {
         SCOPED_TRACE(int(c.mode));
         LineFixture f;
         ASSERT_EQ(f.open(FORMAT_19200_8N1, 15000, c.mode), 0);
