@@ -1,4 +1,5 @@
 // The program's main block: the window without arguments, the headless loader with them.
+#include "common/version_programa.h"
 #include "sim/puerto_simulado.h"
 #include "ui/headless/headless.h"
 #include "ui/window/run_window.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     // "sim:arm" and "sim:xa" name the built-in simulated unit, for demonstrations
     // and trials without a unit.
     registrar_puertos_simulados();
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(VERSION_PROGRAMA));
     if (argc <= 1) {
         QApplication app(argc, argv);
         QApplication::setApplicationName("VTR-900 Installer");
