@@ -45,9 +45,9 @@ std::string linea_traza(const Tmensaje& mensaje_wr, int32_t nbytes, int32_t modo
     case MODO_ANOT_RX:
         return "RX->" + hex(mensaje_wr.trama_nfisico, 1, nbytes);
     case MODO_ANOT_ERROR_CHECKSUM:
-        return "ER->" + texto_mensaje(13);
+        return "ER->" + texto_mensaje(Mensaje::ErrorChecksum);
     case MODO_ANOT_ERROR_TIMEOUT:
-        return "ER->" + texto_mensaje(14);
+        return "ER->" + texto_mensaje(Mensaje::ErrorTimeout);
     default:
         return {};
     }
