@@ -43,9 +43,11 @@ std::unique_ptr<TMyCOM> puerto_cableado(uint8_t port, const std::string& name) {
 }
 
 // Binds the index to its wiring in the port registry, or frees it when nothing is
-// wired any more. Called with g_m not held: the registry has its own lock.
-void actualizar_indice(int idx, bool cableado) {
-    fijar_backend_indice(idx, cableado ? CreadorPuerto(&puerto_cableado) : CreadorPuerto{});
+// wired any more. Called with g_m held, so that the registry follows the wiring in
+// the same order; the registry never calls back while it holds its own lock.
+void actualizar_indice(int idx, const Cableado& c) {
+    fijar_backend_indice(idx,
+                         c.unidad || c.linea ? CreadorPuerto(&puerto_cableado) : CreadorPuerto{});
 }
 
 std::unique_ptr<TMyCOM> puerto_por_nombre(uint8_t port, const std::string& name) {
@@ -65,14 +67,10 @@ void registrar_puertos_simulados() {
 void fijar_unidad_simulada(int idx, std::shared_ptr<SimUnit> unit) {
     if (!indice_valido(idx))
         return;
-    bool cableado = false;
-    {
-        std::lock_guard<std::mutex> lock(g_m);
-        auto& c = g_cableado[static_cast<size_t>(idx)];
-        c.unidad = std::move(unit);
-        cableado = c.unidad || c.linea;
-    }
-    actualizar_indice(idx, cableado);
+    std::lock_guard<std::mutex> lock(g_m);
+    auto& c = g_cableado[static_cast<size_t>(idx)];
+    c.unidad = std::move(unit);
+    actualizar_indice(idx, c);
 }
 
 std::shared_ptr<SimUnit> unidad_simulada(int idx) {
@@ -83,14 +81,10 @@ std::shared_ptr<SimUnit> unidad_simulada(int idx) {
 void fijar_linea_simulada(int idx, std::shared_ptr<SimLine> line) {
     if (!indice_valido(idx))
         return;
-    bool cableado = false;
-    {
-        std::lock_guard<std::mutex> lock(g_m);
-        auto& c = g_cableado[static_cast<size_t>(idx)];
-        c.linea = std::move(line);
-        cableado = c.unidad || c.linea;
-    }
-    actualizar_indice(idx, cableado);
+    std::lock_guard<std::mutex> lock(g_m);
+    auto& c = g_cableado[static_cast<size_t>(idx)];
+    c.linea = std::move(line);
+    actualizar_indice(idx, c);
 }
 
 std::shared_ptr<SimLine> linea_simulada(int idx) {
