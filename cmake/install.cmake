@@ -13,20 +13,8 @@ set(VTR_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/vtr900prog)
 
 install(TARGETS vtr900prog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The caption dictionary sits beside the window's sources; the first of these that
-# exists is installed. A package without it would show the form's own captions in
-# every language, so its absence is said loudly (and the packaging check fails).
-set(VTR_DICCIONARIO "")
-foreach(c ui/vtr900prog.mld ui/window/vtr900prog.mld)
-    if(NOT VTR_DICCIONARIO AND EXISTS ${CMAKE_SOURCE_DIR}/${c})
-        set(VTR_DICCIONARIO ${CMAKE_SOURCE_DIR}/${c})
-    endif()
-endforeach()
-if(VTR_DICCIONARIO)
-    install(FILES ${VTR_DICCIONARIO} DESTINATION ${VTR_DATADIR})
-else()
-    message(WARNING "vtr900prog.mld not found: the installed window will keep its own captions")
-endif()
+# The caption dictionary, generated into the build folder with the program's version.
+install(FILES ${CMAKE_BINARY_DIR}/vtr900prog.mld DESTINATION ${VTR_DATADIR})
 
 # The desktop icon is the window's own mark (a chip with an arrow going into it).
 set(VTR_ICONO ${CMAKE_SOURCE_DIR}/ui/window/resources/logo.svg)

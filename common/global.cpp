@@ -2,8 +2,8 @@
 
 #include <QLocale>
 
-const std::array<int, MAX_PROTOCOLOS> tabla_retardo_tx = {TIMEOUT_ENV_TRAMA_TORVEX};
-const std::array<int, MAX_PROTOCOLOS> tabla_retardo_rx = {TIMEOUT_RECV_TRAMA_TORVEX};
+const std::array<int, MAX_PROTOCOLOS> tabla_retardo_tx = {tiempos::tabla_retardo_tx[0].count()};
+const std::array<int, MAX_PROTOCOLOS> tabla_retardo_rx = {tiempos::tabla_retardo_rx[0].count()};
 
 std::array<std::atomic<Tinterface_enlace*>, MAX_PUERTOS + 1> puertos{};
 std::array<std::atomic<Tmgrupo_superv*>, MAX_PUERTOS + 1> grupos_supev{};
@@ -33,162 +33,176 @@ std::atomic<bool> pedir_estado{false};
 std::atomic<bool> grabar_firmware{false};
 std::atomic<int> idioma_actual_texto{0};
 
+// One row per entry, its texts in the order of the language columns: French,
+// Spanish, English, Italian. A row out of place or a missing text stops the build.
 // clang-format off
-const std::array<const char*, NUM_IDIOMAS * NUM_MENSAJES> tabla_errores_idioma = {
-    // French (0)
-    "Erreur Fichier",
-    "Pas Fichier",
-    "Pas Fichier trouvée",
-    "Actualisation du Firmware ...",
-    "Program Block 1 ...",
-    "Detéction VTR-900 ...",
-    "Erreur: Port --> COM",
-    " VTR-900 trouvée",
-    " VTR-900 non trouvée",
-    " Attendez  ...",
-    "Error: Actualisation non valide",
-    "OK: actualisé avec sucèss",
-    "CRC --> ",
-    "ERREUR CHECKSUM",
-    "ERREUR TIMEOUT",
-    "Program Block 1 ...",
-    "Block 1 actualisé avec sucèss ...",
-    "Program Block 2 ...",
-    "Program ...",
-    "Efacer Block 1 ...",
-    "Error: manque espace pour sauver le fichier",
-    "Sélectionnez la version",
-    " Octets",
-    " de",
-    "Taille à programmer dans le mémoire interne: ",
-    "Programmation de la mémoire interne complète",
-    "Enregistré ",
-    "Erreur de programmation en mémoire",
-    // Spanish (1)
-    "Error Fichero",
-    "Fichero no seleccionado",
-    "Fichero no encontrado",
-    "Actualización del Firmware ...",
-    "Programando Bloque 1 ...",
-    "Detectando VTR-900 ...",
-    "Error: Puerto --> COM",
-    " VTR-900 detectado",
-    " VTR-900 no encontrado",
-    " Espere  ...",
-    "Error: Actualización no válida",
-    "OK: Actualización completada",
-    "CRC --> ",
-    "ERROR CHECKSUM",
-    "ERROR TIMEOUT",
-    "Programando Bloque 1 ...",
-    "Bloque 1 actualizado ...",
-    "Programando Bloque 2 ...",
-    "Programando ...",
-    "Borrando Bloque 1 ...",
-    "Error: no hay espacio para grabar el fichero",
-    "Seleccione Versión",
-    " Bytes",
-    " de",
-    "Tamaño a grabar en memoria interna: ",
-    "Fin grabación memoria interna",
-    "Grabados ",
-    "Error grabación memoria",
-    // English (2)
-    "File error",
-    "Not File",
-    "No file found",
-    "Updating Firmware ...",
-    "Programming Block 1 ...",
-    "Detecting VTR-900 ...",
-    "Error: Port --> COM",
-    " VTR-900 found",
-    " VTR-900 not found",
-    " Wait  ...",
-    "Error: Invalid Update",
-    "OK: Update completed",
-    "CRC --> ",
-    "ERROR CHECKSUM",
-    "ERROR TIMEOUT",
-    "Programming Block 1 ...",
-    "Block 1 update OK ...",
-    "Programming Block 2 ...",
-    "Programming ...",
-    "Deleting Block 1 ...",
-    "Error: not enough free space for file download",
-    "Select Version",
-    " Bytes",
-    " of",
-    "Size to program in internal memory: ",
-    "Programming of internal memory complete",
-    "Written ",
-    "Memory programming error",
-    // Italian (3)
-    "Errore File",
-    "File non è trovato",
-    "File non è trovato",
-    "Aggiornamento Firmware in corso ...",
-    "Programmare Block 1 ...",
-    "Ricerca VTR-900 ...",
-    "Errore: Porta --> COM",
-    " VTR-900 è trovato",
-    " VTR-900 non trovato",
-    " Attendere  ...",
-    "Errore: aggiornamento no finito",
-    "Conclusione dell`aggiornamento",
-    "CRC --> ",
-    "ERRORE CHECKSUM",
-    "ERRORE TIMEOUT",
-    "Programmare Block 1 ...",
-    "Block 1 conclusione dell`aggiornamento ...",
-    "Programmare Block 2 ...",
-    "Programmare ...",
-    "Elimina Block 1 ...",
-    "Error: mancanza intervalla per salvare l archivio",
-    "Seleziona la versione",
-    " Bytes",
-    " di",
-    "Dimensione da registrare nella memoria interna: ",
-    "Registrazione memoria interna eseguita",
-    "Registrati ",
-    "Errore di registrazione",
-};
+constexpr std::array<FilaMensajes, NUM_MENSAJES> tabla_errores_idioma = {{
+    {Mensaje::ErrorFichero,
+     {"Erreur Fichier",
+      "Error Fichero",
+      "File error",
+      "Errore File"}},
+    {Mensaje::SinFichero,
+     {"Pas Fichier",
+      "Fichero no seleccionado",
+      "Not File",
+      "File non è trovato"}},
+    {Mensaje::FicheroNoEncontrado,
+     {"Pas Fichier trouvée",
+      "Fichero no encontrado",
+      "No file found",
+      "File non è trovato"}},
+    {Mensaje::Actualizando,
+     {"Actualisation du Firmware ...",
+      "Actualización del Firmware ...",
+      "Updating Firmware ...",
+      "Aggiornamento Firmware in corso ..."}},
+    {Mensaje::ProgramandoBloque1,
+     {"Program Block 1 ...",
+      "Programando Bloque 1 ...",
+      "Programming Block 1 ...",
+      "Programmare Block 1 ..."}},
+    {Mensaje::Detectando,
+     {"Detéction VTR-900 ...",
+      "Detectando VTR-900 ...",
+      "Detecting VTR-900 ...",
+      "Ricerca VTR-900 ..."}},
+    {Mensaje::ErrorPuerto,
+     {"Erreur: Port --> COM",
+      "Error: Puerto --> COM",
+      "Error: Port --> COM",
+      "Errore: Porta --> COM"}},
+    {Mensaje::Encontrado,
+     {" VTR-900 trouvée",
+      " VTR-900 detectado",
+      " VTR-900 found",
+      " VTR-900 è trovato"}},
+    {Mensaje::NoEncontrado,
+     {" VTR-900 non trouvée",
+      " VTR-900 no encontrado",
+      " VTR-900 not found",
+      " VTR-900 non trovato"}},
+    {Mensaje::Espere,
+     {" Attendez  ...",
+      " Espere  ...",
+      " Wait  ...",
+      " Attendere  ..."}},
+    {Mensaje::ErrorCarga,
+     {"Error: Actualisation non valide",
+      "Error: Actualización no válida",
+      "Error: Invalid Update",
+      "Errore: aggiornamento no finito"}},
+    {Mensaje::CargaOk,
+     {"OK: actualisé avec sucèss",
+      "OK: Actualización completada",
+      "OK: Update completed",
+      "Conclusione dell`aggiornamento"}},
+    {Mensaje::Crc,
+     {"CRC --> ",
+      "CRC --> ",
+      "CRC --> ",
+      "CRC --> "}},
+    {Mensaje::ErrorChecksum,
+     {"ERREUR CHECKSUM",
+      "ERROR CHECKSUM",
+      "ERROR CHECKSUM",
+      "ERRORE CHECKSUM"}},
+    {Mensaje::ErrorTimeout,
+     {"ERREUR TIMEOUT",
+      "ERROR TIMEOUT",
+      "ERROR TIMEOUT",
+      "ERRORE TIMEOUT"}},
+    {Mensaje::ProgramandoBloque1Xa,
+     {"Program Block 1 ...",
+      "Programando Bloque 1 ...",
+      "Programming Block 1 ...",
+      "Programmare Block 1 ..."}},
+    {Mensaje::Bloque1Ok,
+     {"Block 1 actualisé avec sucèss ...",
+      "Bloque 1 actualizado ...",
+      "Block 1 update OK ...",
+      "Block 1 conclusione dell`aggiornamento ..."}},
+    {Mensaje::ProgramandoBloque2,
+     {"Program Block 2 ...",
+      "Programando Bloque 2 ...",
+      "Programming Block 2 ...",
+      "Programmare Block 2 ..."}},
+    {Mensaje::Programando,
+     {"Program ...",
+      "Programando ...",
+      "Programming ...",
+      "Programmare ..."}},
+    {Mensaje::BorrandoBloque1,
+     {"Efacer Block 1 ...",
+      "Borrando Bloque 1 ...",
+      "Deleting Block 1 ...",
+      "Elimina Block 1 ..."}},
+    {Mensaje::SinEspacio,
+     {"Error: manque espace pour sauver le fichier",
+      "Error: no hay espacio para grabar el fichero",
+      "Error: not enough free space for file download",
+      "Error: mancanza intervalla per salvare l archivio"}},
+    {Mensaje::SeleccioneVersion,
+     {"Sélectionnez la version",
+      "Seleccione Versión",
+      "Select Version",
+      "Seleziona la versione"}},
+    {Mensaje::Bytes,
+     {" Octets",
+      " Bytes",
+      " Bytes",
+      " Bytes"}},
+    {Mensaje::De,
+     {" de",
+      " de",
+      " of",
+      " di"}},
+    {Mensaje::TamanoAProgramar,
+     {"Taille à programmer dans le mémoire interne: ",
+      "Tamaño a grabar en memoria interna: ",
+      "Size to program in internal memory: ",
+      "Dimensione da registrare nella memoria interna: "}},
+    {Mensaje::MemoriaCompleta,
+     {"Programmation de la mémoire interne complète",
+      "Fin grabación memoria interna",
+      "Programming of internal memory complete",
+      "Registrazione memoria interna eseguita"}},
+    {Mensaje::Grabados,
+     {"Enregistré ",
+      "Grabados ",
+      "Written ",
+      "Registrati "}},
+    {Mensaje::ErrorMemoria,
+     {"Erreur de programmation en mémoire",
+      "Error grabación memoria",
+      "Memory programming error",
+      "Errore di registrazione"}},
+}};
 // clang-format on
+
+namespace {
+constexpr bool tabla_completa() {
+    for (int n = 0; n < NUM_MENSAJES; ++n) {
+        const FilaMensajes& fila = tabla_errores_idioma[static_cast<size_t>(n)];
+        if (static_cast<int>(fila.mensaje) != n)
+            return false;
+        for (const char* texto : fila.textos)
+            if (texto == nullptr || texto[0] == '\0')
+                return false;
+    }
+    return true;
+}
+static_assert(tabla_completa(), "every entry in its row, with a text in every language");
+} // namespace
 
 std::string texto_mensaje(int idioma, int n) {
     if (idioma < 0 || idioma >= NUM_IDIOMAS || n < 0 || n >= NUM_MENSAJES)
         return {};
-    return tabla_errores_idioma[static_cast<size_t>(idioma * NUM_MENSAJES + n)];
+    return tabla_errores_idioma[static_cast<size_t>(n)].textos[static_cast<size_t>(idioma)];
 }
 
 std::string texto_mensaje(int n) {
     return texto_mensaje(idioma_actual_texto.load(), n);
-}
-
-int idioma_para_lenguaje(int primary_language_id) {
-    switch (primary_language_id) {
-    case 0x0C:
-        return 0;
-    case 0x09:
-        return 2;
-    case 0x0A:
-        return 1;
-    case 0x10:
-        return 3;
-    default:
-        return -1;
-    }
-}
-
-int idioma_para_codigo(const std::string& code) {
-    if (code == "fr")
-        return 0;
-    if (code == "es")
-        return 1;
-    if (code == "en")
-        return 2;
-    if (code == "it")
-        return 3;
-    return -1;
 }
 
 int elegir_idioma_del_sistema() {
@@ -198,23 +212,7 @@ int elegir_idioma_del_sistema() {
 }
 
 int elegir_idioma_del_sistema(const QLocale& locale) {
-    int idioma = -1;
-    switch (locale.language()) {
-    case QLocale::French:
-        idioma = 0;
-        break;
-    case QLocale::Spanish:
-        idioma = 1;
-        break;
-    case QLocale::English:
-        idioma = 2;
-        break;
-    case QLocale::Italian:
-        idioma = 3;
-        break;
-    default:
-        break;
-    }
+    const int idioma = idioma_para_locale(locale);
     if (idioma >= 0)
         idioma_actual_texto = idioma;
     return idioma;

@@ -9,8 +9,10 @@
 // TextoCompartido. File variables hold the path of the file they name.
 
 #include "common/global_com.h"
+#include "common/idiomas.h"
 #include "common/mensajes.h"
 #include "common/texto_compartido.h"
+#include "common/tiempos.h"
 
 #include <array>
 #include <atomic>
@@ -20,11 +22,11 @@ class Tinterface_enlace;
 class Tmgrupo_superv;
 class QLocale;
 
-// ---- time-out tables, indexed by the message's protocol (0 = framed protocol)
-constexpr int MAX_PROTOCOLOS = 1;
-constexpr int TIMEOUT_ENV_TRAMA_TORVEX = 30; // send: polls of 50 ms while the transmitter is busy
-constexpr int TIMEOUT_RECV_TRAMA_TORVEX =
-    40; // receive: 40 idle polls of 50 ms, about 2 s of silence
+// ---- time-out tables and limits, in plain numbers: the typed figures live in
+// common/tiempos.h; these forms serve the code that still counts in ints.
+constexpr int MAX_PROTOCOLOS = tiempos::MAX_PROTOCOLOS;
+constexpr int TIMEOUT_ENV_TRAMA_TORVEX = tiempos::TIMEOUT_ENV_TRAMA_TORVEX.count();
+constexpr int TIMEOUT_RECV_TRAMA_TORVEX = tiempos::TIMEOUT_RECV_TRAMA_TORVEX.count();
 extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_tx;
 extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_rx;
 
@@ -90,10 +92,10 @@ constexpr int MODO_ANOT_TX = 0;
 constexpr int MODO_ANOT_RX = 1;
 constexpr int MODO_ANOT_ERROR_CHECKSUM = 2;
 constexpr int MODO_ANOT_ERROR_TIMEOUT = 3;
-constexpr int TIMEOUT_BORRADO = 160;  // XA block erase: 160 idle polls, about 8 s
-constexpr int TIMEOUT_WR_LINEA = 160; // XA record write: about 8 s
-constexpr int TIEMPO_RESET = 1500;    // ms a reset holds the line
-constexpr int TIEMPO_DTR = 100;       // ms, half period of a programming-mode pulse
+constexpr int TIMEOUT_BORRADO = tiempos::TIMEOUT_BORRADO.count();             // idle polls
+constexpr int TIMEOUT_WR_LINEA = tiempos::TIMEOUT_WR_LINEA.count();           // idle polls
+constexpr int TIEMPO_RESET = static_cast<int>(tiempos::TIEMPO_RESET.count()); // ms
+constexpr int TIEMPO_DTR = static_cast<int>(tiempos::TIEMPO_DTR.count());     // ms
 constexpr uint8_t TRANSFERENCIA_FIRMWARE = 8;
 constexpr uint8_t SUBCOMANDO_ID_GRABACION = 0x00;
 constexpr uint8_t SUBCOMANDO_MODO_GRABACION = 0x01;
@@ -101,12 +103,15 @@ constexpr uint8_t SUBCOMANDO_INICIO_TRANSFERENCIA = 0x80;
 constexpr uint8_t SUBCOMANDO_PAQUETE_TRANSFERENCIA = 0x81;
 constexpr uint8_t SUBCOMANDO_FIN_TRANSFERENCIA = 0x82;
 constexpr uint8_t SUBCOMANDO_PET_TRANSFERENCIA = 0x83;
-constexpr int ESPERA_NORMAL = 0;  // ms between send and receive: identification, start, end
-constexpr int ESPERA_GRABAR = 10; // ms between send and receive: every packet
+constexpr int ESPERA_NORMAL = static_cast<int>(tiempos::ESPERA_NORMAL.count()); // ms
+constexpr int ESPERA_GRABAR = static_cast<int>(tiempos::ESPERA_GRABAR.count()); // ms
 
-// ---- message table: 4 languages x 28 entries, UTF-8
-constexpr int NUM_IDIOMAS = 4;
-extern const std::array<const char*, NUM_IDIOMAS * NUM_MENSAJES> tabla_errores_idioma;
+// ---- message table: one row per entry, a text per language column (UTF-8)
+struct FilaMensajes {
+    Mensaje mensaje;
+    std::array<const char*, NUM_IDIOMAS> textos;
+};
+extern const std::array<FilaMensajes, NUM_MENSAJES> tabla_errores_idioma;
 
 // Entry n (0..27) in the current language; an entry outside the table gives "".
 std::string texto_mensaje(int n);
@@ -119,17 +124,12 @@ inline std::string texto_mensaje(int idioma, Mensaje m) {
     return texto_mensaje(idioma, static_cast<int>(m));
 }
 
-// Language index for a primary language identifier (0x0C French, 0x0A Spanish,
-// 0x09 English, 0x10 Italian); -1 for any other, which leaves the language unchanged.
-int idioma_para_lenguaje(int primary_language_id);
 // Chooses idioma_actual_texto from the user-default locale. Returns the language
 // index chosen, or -1 when the locale's language is none of the four (French kept).
 int elegir_idioma_del_sistema();
 // Same from a given locale (the window passes its default locale, which follows the
 // system's unless a test or a service setting changed it).
 int elegir_idioma_del_sistema(const QLocale& locale);
-// Same from a two-letter code ("fr", "es", "en", "it"); -1 for any other.
-int idioma_para_codigo(const std::string& code);
 
 // Puts every shared variable back to its start value (window creation, tests).
 void reiniciar_estado_global();

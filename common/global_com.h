@@ -23,16 +23,13 @@ constexpr int MAX_BUF_TRAMA = 500;        // highest index of the serial layer's
 constexpr int MAX_SIZE_PAQUETE_BIN = 253; // data bytes per binary packet
 constexpr uint8_t COMANDO_COMANDO = 3;    // command of every transfer message
 
-// Interface modes of abrir_interface.
+// Interface modes of abrir_interface: RTS is cleared on opening in both.
 constexpr uint8_t MODO_RS232 = 0;
 constexpr uint8_t MODO_RS485 = 1;
-constexpr uint8_t MODO_MODEM = 2;
 
-// FIFO thresholds handed to the serial library.
-constexpr uint8_t THRESHOLD01 = 0;
-constexpr uint8_t THRESHOLD04 = 64;
+// What abrir_interface is handed for the FIFO threshold and the RS-485 turnaround;
+// both backends ignore them.
 constexpr uint8_t THRESHOLD08 = 128;
-constexpr uint8_t THRESHOLD14 = 192;
 constexpr int32_t AJUSTE_RS485_DEF = 16;
 
 // Caller-side frame buffer: 601 bytes, index 0 to 600.

@@ -13,17 +13,16 @@ Tinterface_com::~Tinterface_com() {
 int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32_t abaud,
                                         uint8_t adatos, uint8_t astop, char aparidad, uint8_t aflow,
                                         uint8_t afifo, int32_t size_in, int32_t size_out,
-                                        int32_t ajuste_rs) {
+                                        int32_t /*ajuste_rs*/) {
     if (fabierto && puerto)
         puerto->ComReset();
     fabierto = false;
     puerto = crear_puerto_serie(ComPort);
     puerto->ComInit(ComPort);
-    reloj().sleepFor(ms(300));
+    reloj().sleepFor(tiempos::PAUSA_APERTURA);
     if (puerto->ComResult() == scOk) {
         puerto->ComSetState(abaud, adatos, astop, aparidad, aflow);
         puerto->ComSetBufSize(size_in, size_out);
-        fajuste_rs485 = ajuste_rs;
         (void)puerto->ComEnableFIFO(afifo);
         if (tipo_int == MODO_RS232 || tipo_int == MODO_RS485)
             puerto->ComRTSOff();
@@ -36,7 +35,6 @@ int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32
         fflow = aflow;
         fsize_in = size_in;
         fsize_out = size_out;
-        ffifo = afifo;
     }
     if (puerto->ComValid()) {
         fabierto = true;
@@ -54,7 +52,7 @@ void Tinterface_com::reset_interface() {
     puerto->ComBufClear(Dir_Out);
 }
 
-int Tinterface_com::enviar_trama_nfisico(int32_t enbytes, int32_t timeout, const Tbuff& txtrama) {
+int Tinterface_com::enviar_trama_nfisico(int32_t enbytes, Sondeos timeout, const Tbuff& txtrama) {
     if (!fabierto || !puerto)
         return ERROR_INTERFACE_NOOPEN;
     if (puerto->ComFailed())
@@ -73,10 +71,10 @@ int Tinterface_com::enviar_trama_nfisico(int32_t enbytes, int32_t timeout, const
     return transmitir_trama(enbytes, timeout);
 }
 
-int Tinterface_com::transmitir_trama(int32_t anbytes, int32_t timeout) {
+int Tinterface_com::transmitir_trama(int32_t anbytes, Sondeos timeout) {
     int32_t cont = 0;
     int32_t intentos_tx = 0;
-    while (cont < anbytes && intentos_tx < timeout) {
+    while (cont < anbytes && intentos_tx < timeout.count()) {
         if (puerto->ComFailed())
             return ERROR_INTERFACE_NOOPEN;
         if (puerto->RS_LineState() & TX_READY) {
@@ -99,7 +97,7 @@ int Tinterface_com::transmitir_trama(int32_t anbytes, int32_t timeout) {
 }
 
 int Tinterface_com::recibir_trama(uint8_t bstart, uint8_t /*bstop*/, int32_t nbchecksum,
-                                  int32_t timeout, int32_t protocolo) {
+                                  Sondeos timeout, int32_t protocolo) {
     if (protocolo != 0)
         return 0;
     bool permiso_lectura = false;
@@ -118,7 +116,7 @@ int Tinterface_com::recibir_trama(uint8_t bstart, uint8_t /*bstop*/, int32_t nbc
         uint8_t c = 0;
         if (!puerto->ComRead(c)) {
             ++intentos_com;
-            if (intentos_com > timeout)
+            if (intentos_com > timeout.count())
                 return ERROR_TIMEOUT;
             puerto->ComWaitRx(PERIODO_SONDEO);
             continue;
@@ -175,7 +173,7 @@ int Tinterface_com::recibir_trama(uint8_t bstart, uint8_t /*bstop*/, int32_t nbc
 }
 
 int Tinterface_com::recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t nbchecksum,
-                                          int32_t timeout, Tbuff& txtrama, int32_t protocolo) {
+                                          Sondeos timeout, Tbuff& txtrama, int32_t protocolo) {
     if (!fabierto || !puerto)
         return ERROR_INTERFACE_NOOPEN;
     const int r = recibir_trama(bstart, bstop, nbchecksum, timeout, protocolo);
@@ -198,7 +196,7 @@ int Tinterface_com::recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t
     return TRAMA_RECIBIDA;
 }
 
-int Tinterface_com::recibir_datos_nfisico(int32_t timeout, const std::string& buffer_datos) {
+int Tinterface_com::recibir_datos_nfisico(Sondeos timeout, const std::string& buffer_datos) {
     if (!puerto)
         return ERROR_INTERFACE_NOOPEN;
     const size_t L = buffer_datos.size();
@@ -210,7 +208,7 @@ int Tinterface_com::recibir_datos_nfisico(int32_t timeout, const std::string& bu
         uint8_t c = 0;
         if (!puerto->ComRead(c)) {
             ++intentos_com;
-            if (intentos_com > timeout)
+            if (intentos_com > timeout.count())
                 return ERROR_TIMEOUT;
             puerto->ComWaitRx(PERIODO_SONDEO);
             continue;
@@ -241,8 +239,8 @@ bool Tinterface_com::cambia_conf(int32_t abaud, uint8_t adatos, uint8_t astop, c
         return false;
     // The last byte must have left the wire, not only the driver: changing speed or
     // parity while it is being shifted out garbles it.
-    const bool vaciado = puerto->ComDrain(MAX_ESPERA_VACIADO);
-    reloj().sleepFor(ms(100));
+    const bool vaciado = puerto->ComDrain(tiempos::MAX_ESPERA_VACIADO);
+    reloj().sleepFor(tiempos::PAUSA_CAMBIO_FORMATO);
     puerto->ComSetState(abaud, adatos, astop, aparidad, aflow);
     return vaciado;
 }

@@ -9,6 +9,7 @@
 // the count and is taken at once.
 
 #include "common/global_com.h"
+#include "common/tiempos.h"
 #include "comms/supercom.h"
 
 #include <array>
@@ -17,12 +18,6 @@
 #include <string>
 
 class QThread;
-
-// Longest wait for the transmitter to drain before a format change: a port that
-// never drains must not hang the worker.
-constexpr Tiempo MAX_ESPERA_VACIADO = ms(3000);
-// One idle poll of the receive and send loops.
-constexpr Tiempo PERIODO_SONDEO = ms(50);
 
 class Tinterface_com {
 public:
@@ -35,13 +30,26 @@ public:
                             uint8_t astop, char aparidad, uint8_t aflow, uint8_t afifo,
                             int32_t size_in, int32_t size_out, int32_t ajuste_rs);
     void reset_interface();
-    int enviar_trama_nfisico(int32_t enbytes, int32_t timeout, const Tbuff& txtrama);
-    int recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, int32_t timeout,
+    // Each time-out is a limit in idle polls (Sondeos); the forms with a plain
+    // number take it as a count of polls all the same.
+    int enviar_trama_nfisico(int32_t enbytes, Sondeos timeout, const Tbuff& txtrama);
+    int recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, Sondeos timeout,
                               Tbuff& txtrama, int32_t protocolo);
-    int recibir_datos_nfisico(int32_t timeout, const std::string& buffer_datos);
+    int recibir_datos_nfisico(Sondeos timeout, const std::string& buffer_datos);
+    int enviar_trama_nfisico(int32_t enbytes, int32_t timeout, const Tbuff& txtrama) {
+        return enviar_trama_nfisico(enbytes, Sondeos{timeout}, txtrama);
+    }
+    int recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, int32_t timeout,
+                              Tbuff& txtrama, int32_t protocolo) {
+        return recibir_trama_nfisico(bstart, bstop, nbchecksum, Sondeos{timeout}, txtrama,
+                                     protocolo);
+    }
+    int recibir_datos_nfisico(int32_t timeout, const std::string& buffer_datos) {
+        return recibir_datos_nfisico(Sondeos{timeout}, buffer_datos);
+    }
     void DTROff(); // asserts DTR (the library's ComDTROn)
     void DTROn();  // clears DTR (the library's ComDTROff)
-    // Returns false when the transmitter did not drain within MAX_ESPERA_VACIADO
+    // Returns false when the transmitter did not drain within tiempos::MAX_ESPERA_VACIADO
     // (the format is changed all the same).
     bool cambia_conf(int32_t abaud, uint8_t adatos, uint8_t astop, char aparidad, uint8_t aflow);
 
@@ -61,14 +69,12 @@ public:
     uint8_t flow() const { return fflow; }
     int32_t size_in() const { return fsize_in; }
     int32_t size_out() const { return fsize_out; }
-    uint8_t fifo() const { return ffifo; }
     bool error_open() const { return ferror_open; }
     void set_error_open(bool v) { ferror_open = v; }
-    int32_t ajuste_rs485() const { return fajuste_rs485; }
 
 protected:
-    int transmitir_trama(int32_t anbytes, int32_t timeout);
-    int recibir_trama(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, int32_t timeout,
+    int transmitir_trama(int32_t anbytes, Sondeos timeout);
+    int recibir_trama(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, Sondeos timeout,
                       int32_t protocolo);
 
     uint8_t fcom = 0;
@@ -82,8 +88,6 @@ protected:
     uint8_t fflow = 0;
     int32_t fsize_in = 15000;
     int32_t fsize_out = 15000;
-    uint8_t ffifo = THRESHOLD08;
-    int32_t fajuste_rs485 = AJUSTE_RS485_DEF;
     bool ferror_open = false;
     std::array<int32_t, MAX_BUF_TRAMA + 1> trama{};
     std::unique_ptr<TMyCOM> puerto;

@@ -1,6 +1,7 @@
 #include "comms/nombres_puerto.h"
 
 #include "common/global.h"
+#include "comms/registro_puertos.h"
 
 #include <array>
 #include <cstdlib>
@@ -9,8 +10,6 @@
 namespace {
 std::mutex g_m;
 std::array<std::string, MAX_PUERTOS + 1> g_nombres;
-std::array<std::shared_ptr<SimUnit>, MAX_PUERTOS + 1> g_unidades;
-std::array<std::shared_ptr<SimLine>, MAX_PUERTOS + 1> g_lineas;
 
 bool indice_valido(int idx) {
     return idx >= 0 && idx <= MAX_PUERTOS;
@@ -43,28 +42,6 @@ void fijar_nombre_puerto(int idx, const std::string& name) {
         g_nombres[static_cast<size_t>(idx)] = name;
 }
 
-void fijar_unidad_simulada(int idx, std::shared_ptr<SimUnit> unit) {
-    std::lock_guard<std::mutex> lock(g_m);
-    if (indice_valido(idx))
-        g_unidades[static_cast<size_t>(idx)] = std::move(unit);
-}
-
-std::shared_ptr<SimUnit> unidad_simulada(int idx) {
-    std::lock_guard<std::mutex> lock(g_m);
-    return indice_valido(idx) ? g_unidades[static_cast<size_t>(idx)] : nullptr;
-}
-
-void fijar_linea_simulada(int idx, std::shared_ptr<SimLine> line) {
-    std::lock_guard<std::mutex> lock(g_m);
-    if (indice_valido(idx))
-        g_lineas[static_cast<size_t>(idx)] = std::move(line);
-}
-
-std::shared_ptr<SimLine> linea_simulada(int idx) {
-    std::lock_guard<std::mutex> lock(g_m);
-    return indice_valido(idx) ? g_lineas[static_cast<size_t>(idx)] : nullptr;
-}
-
 bool es_puerto_simulado(const std::string& name) {
-    return name.rfind("sim:", 0) == 0;
+    return nombre_de_backend_registrado(name);
 }

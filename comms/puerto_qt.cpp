@@ -1,5 +1,7 @@
 #include "comms/puerto_qt.h"
 
+#include "common/tiempos.h"
+
 #include <QSerialPort>
 #include <QThread>
 
@@ -223,7 +225,7 @@ bool PuertoQt::ComDrain(Tiempo max) {
             noteWaitEnded();
             if (failed_)
                 return false;
-            reloj().sleepFor(ms(1)); // a wait that ended early must not spin
+            reloj().sleepFor(tiempos::PAUSA_REINTENTO); // a wait that ended early must not spin
         }
     }
     if (port_->bytesToWrite() > 0)
@@ -242,7 +244,7 @@ bool PuertoQt::ComDrain(Tiempo max) {
             break;
         if (reloj().now() >= deadline)
             return false;
-        reloj().sleepFor(ms(1));
+        reloj().sleepFor(tiempos::PAUSA_REINTENTO);
     }
     ::tcdrain(fd);
     return true;

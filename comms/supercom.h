@@ -1,7 +1,8 @@
 #pragma once
 // The serial library interface: the operations the physical level uses, with the
-// results it relies on. Two backends stand behind it, a real port (QSerialPort) and
-// the simulated unit's line; nothing above this adapter knows which one it has.
+// results it relies on. Backends stand behind it, the real port (QSerialPort) and
+// whatever registered itself (the simulated unit's line); nothing above this
+// adapter knows which one it has.
 
 #include "common/reloj.h"
 
@@ -53,6 +54,7 @@ public:
     virtual std::string ComName() const = 0;
 };
 
-// The adapter for a port index (0 = COM1): the simulated unit for a "sim:" name or
-// a unit installed by fijar_unidad_simulada, else the real port of nombre_puerto.
+// The adapter for a port index (0 = COM1): the backend bound to the index, else the
+// one registered for the prefix of nombre_puerto (comms/registro_puertos.h), else
+// the real port of that name.
 std::unique_ptr<TMyCOM> crear_puerto_serie(uint8_t port);

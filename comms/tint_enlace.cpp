@@ -45,9 +45,9 @@ std::string linea_traza(const Tmensaje& mensaje_wr, int32_t nbytes, int32_t modo
     case MODO_ANOT_RX:
         return "RX->" + hex(mensaje_wr.trama_nfisico, 1, nbytes);
     case MODO_ANOT_ERROR_CHECKSUM:
-        return "ER->" + texto_mensaje(13);
+        return "ER->" + texto_mensaje(Mensaje::ErrorChecksum);
     case MODO_ANOT_ERROR_TIMEOUT:
-        return "ER->" + texto_mensaje(14);
+        return "ER->" + texto_mensaje(Mensaje::ErrorTimeout);
     default:
         return {};
     }
@@ -84,7 +84,7 @@ int Tinterface_enlace::prepara_trama(Tmensaje& mensaje) {
     return k; // 7 + N + doubled bytes; at most 7 + 2 * 256 - 1 < 601
 }
 
-int Tinterface_enlace::enviar_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje) {
+int Tinterface_enlace::enviar_trama_nenlace(uint8_t ncom, Sondeos timeout, Tmensaje& mensaje) {
     const int n = prepara_trama(mensaje);
     if (hab_traza)
         anotar_traza(ncom, linea_traza(mensaje, n, MODO_ANOT_TX));
@@ -93,7 +93,7 @@ int Tinterface_enlace::enviar_trama_nenlace(uint8_t ncom, int32_t timeout, Tmens
     return enviar_bytes(mensaje.trama_nfisico.data(), static_cast<size_t>(n), timeout);
 }
 
-int Tinterface_enlace::enviar_bytes(const uint8_t* datos, size_t n, int32_t timeout) {
+int Tinterface_enlace::enviar_bytes(const uint8_t* datos, size_t n, Sondeos timeout) {
     constexpr size_t pieza = MAX_BUF_TRAMA + 1;
     const size_t primera = std::min(pieza, n);
     Tbuff b{};
@@ -112,7 +112,7 @@ int Tinterface_enlace::enviar_bytes(const uint8_t* datos, size_t n, int32_t time
     return r;
 }
 
-int Tinterface_enlace::recibir_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje) {
+int Tinterface_enlace::recibir_trama_nenlace(uint8_t ncom, Sondeos timeout, Tmensaje& mensaje) {
     const int r = recibir_trama_nfisico(STX_TORVEX, ETX_TORVEX, NBYTESCHECKSUM_TORVEX, timeout,
                                         mensaje.trama_nfisico, PROTOCOLO_TORVEX);
     if (r == ERROR_CHECKSUM) {
@@ -159,10 +159,10 @@ void Tinterface_enlace::enviar_datos_nenlace(uint8_t ncom, const std::string& bu
     if (hab_traza)
         anotar_traza(ncom, buffer_datos);
     (void)enviar_bytes(reinterpret_cast<const uint8_t*>(buffer_datos.data()), buffer_datos.size(),
-                       40);
+                       tiempos::TIMEOUT_ENV_DATOS);
 }
 
-int Tinterface_enlace::recibir_datos_nenlace(uint8_t ncom, int32_t timeout,
+int Tinterface_enlace::recibir_datos_nenlace(uint8_t ncom, Sondeos timeout,
                                              const std::string& buffer_datos) {
     const int r = recibir_datos_nfisico(timeout, buffer_datos);
     if (r == TRAMA_RECIBIDA && hab_traza)

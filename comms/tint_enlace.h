@@ -17,13 +17,22 @@ public:
     Tinterface_enlace() = default; // crear_interface
 
     int prepara_trama(Tmensaje& mensaje);
-    int enviar_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje);
-    int recibir_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje);
+    int enviar_trama_nenlace(uint8_t ncom, Sondeos timeout, Tmensaje& mensaje);
+    int recibir_trama_nenlace(uint8_t ncom, Sondeos timeout, Tmensaje& mensaje);
+    int enviar_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje) {
+        return enviar_trama_nenlace(ncom, Sondeos{timeout}, mensaje);
+    }
+    int recibir_trama_nenlace(uint8_t ncom, int32_t timeout, Tmensaje& mensaje) {
+        return recibir_trama_nenlace(ncom, Sondeos{timeout}, mensaje);
+    }
     bool extraer_cabecera(Tmensaje& mensaje, int32_t nby_check);
     // Sends the text as it is. A text longer than the serial layer's buffer
     // (MAX_BUF_TRAMA + 1 characters) is sent in consecutive pieces, as one stream.
     void enviar_datos_nenlace(uint8_t ncom, const std::string& buffer_datos);
-    int recibir_datos_nenlace(uint8_t ncom, int32_t timeout, const std::string& buffer_datos);
+    int recibir_datos_nenlace(uint8_t ncom, Sondeos timeout, const std::string& buffer_datos);
+    int recibir_datos_nenlace(uint8_t ncom, int32_t timeout, const std::string& buffer_datos) {
+        return recibir_datos_nenlace(ncom, Sondeos{timeout}, buffer_datos);
+    }
     void activar_dtr(uint8_t ncom, int32_t modo);
     static uint32_t calcular_crc_32_torvex(uint32_t crc, const Tbuff& buf, int32_t len);
     // Same over any byte range (no 601-byte limit).
@@ -33,7 +42,7 @@ private:
     // Sends bytes through the physical level, which takes at most MAX_BUF_TRAMA + 1
     // at a time: unread input is dropped once, before the first piece, and the
     // rest follows without a gap. Stops at the first piece that did not go out.
-    int enviar_bytes(const uint8_t* datos, size_t n, int32_t timeout);
+    int enviar_bytes(const uint8_t* datos, size_t n, Sondeos timeout);
 };
 
 // ---- trace lines

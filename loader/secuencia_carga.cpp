@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int INTENTOS_ESTADO = 3;    // attempts of the status and programming-mode requests
+constexpr int INTENTOS_ESTADO = 3; // attempts of the status and programming-mode requests
 constexpr int32_t ESPERA_ANTES_ESTADO = 5000; // ms: the unit restarts after the initial reset
 constexpr int32_t TIEMPO_AVISO = 3000;        // ms the found / not found text stays
 constexpr int32_t TIEMPO_RESULTADO = 2000;    // ms the result stays before Load comes back

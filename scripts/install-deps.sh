@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the loader needs to build and test on Debian/Ubuntu.
 set -euo pipefail
-pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev ccache)
+pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev ccache
+    clang-format git)
 pkgs+=(dpkg-dev file) # the Debian package: scripts/package.sh
 missing=()
 for p in "${pkgs[@]}"; do

@@ -5,6 +5,7 @@
 #include "sim/bootloader_arm.h"
 #include "sim/cargador_xa.h"
 #include "sim/linea_simulada.h"
+#include "sim/puerto_simulado.h" // fijar_unidad_simulada wires a unit to a port index
 #include "sim/software_unidad.h"
 
 #include <array>

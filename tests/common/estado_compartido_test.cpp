@@ -1,12 +1,15 @@
 // Shared state: the four-language message table and its lookup, the language
-// choice, the CRC-32 table and the start values of the shared variables.
+// choice, the CRC-32 table, the reset of the shared variables and the types of the
+// timing figures.
 #include "common/global.h"
+#include "common/reloj.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <chrono>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -42,7 +45,9 @@ TEST(MessageTable, EntriesInEveryLanguageKeepTheirExactTexts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.idioma) + "/" + std::to_string(c.n));
-        EXPECT_STREQ(tabla_errores_idioma[static_cast<size_t>(c.idioma * 28 + c.n)], c.text);
+        EXPECT_STREQ(
+            tabla_errores_idioma[static_cast<size_t>(c.n)].textos[static_cast<size_t>(c.idioma)],
+            c.text);
         idioma_actual_texto = c.idioma;
         EXPECT_EQ(texto_mensaje(c.n), c.text);
         EXPECT_EQ(texto_mensaje(c.idioma, c.n), c.text);
@@ -51,11 +56,11 @@ TEST(MessageTable, EntriesInEveryLanguageKeepTheirExactTexts) {
 
 TEST(MessageTable, EveryEntryExistsAndLookupsOutsideTheTableGiveNothing) {
     ResetState reset;
-    for (size_t i = 0; i < tabla_errores_idioma.size(); ++i) {
-        ASSERT_NE(tabla_errores_idioma[i], nullptr) << i;
-        EXPECT_GT(std::strlen(tabla_errores_idioma[i]), 0u) << i;
-    }
-    EXPECT_EQ(tabla_errores_idioma.size(), 112u);
+    // Every row has a text in each of the four languages (the build checks it too).
+    EXPECT_EQ(tabla_errores_idioma.size(), 28u);
+    for (int idioma = 0; idioma < NUM_IDIOMAS; ++idioma)
+        for (int n = 0; n < NUM_MENSAJES; ++n)
+            EXPECT_FALSE(texto_mensaje(idioma, n).empty()) << idioma << "/" << n;
     for (int n : {-1, 28, 1000})
         EXPECT_EQ(texto_mensaje(n), "") << n;
     EXPECT_EQ(texto_mensaje(4, 0), "");
@@ -75,13 +80,18 @@ TEST(Language, TheFourLanguagesAreChosenAndAnyOtherKeepsTheCurrentOne) {
     struct Case {
         QLocale::Language language;
         int primaryId;
+        const char* code;
         int start, chosen, after;
+        int captions;        // the window's caption number
+        const char* section; // of the caption dictionary
     };
     const Case cases[] = {
-        {QLocale::French, 0x0C, 2, 0, 0},  {QLocale::Spanish, 0x0A, 0, 1, 1},
-        {QLocale::English, 0x09, 0, 2, 2}, {QLocale::Italian, 0x10, 0, 3, 3},
-        {QLocale::German, 0x07, 0, -1, 0}, // French messages
-        {QLocale::German, 0x07, 2, -1, 2}, // left as it was
+        {QLocale::French, 0x0C, "fr", 2, 0, 0, 2, "fr"},
+        {QLocale::Spanish, 0x0A, "es", 0, 1, 1, 3, "es"},
+        {QLocale::English, 0x09, "en", 0, 2, 2, 1, "en"},
+        {QLocale::Italian, 0x10, "it", 0, 3, 3, 4, "it"},
+        {QLocale::German, 0x07, "de", 0, -1, 0, 0, ""}, // French messages
+        {QLocale::German, 0x07, "de", 2, -1, 2, 0, ""}, // left as it was
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QLocale::languageToString(c.language).toStdString());
@@ -89,6 +99,9 @@ TEST(Language, TheFourLanguagesAreChosenAndAnyOtherKeepsTheCurrentOne) {
         EXPECT_EQ(elegir_idioma_del_sistema(QLocale(c.language)), c.chosen);
         EXPECT_EQ(idioma_actual_texto.load(), c.after);
         EXPECT_EQ(idioma_para_lenguaje(c.primaryId), c.chosen);
+        EXPECT_EQ(idioma_para_codigo(c.code), c.chosen);
+        EXPECT_EQ(captions_para_idioma(c.chosen), c.captions);
+        EXPECT_EQ(seccion_captions(c.captions), c.section);
     }
 }
 
@@ -104,28 +117,56 @@ TEST(Crc32Table, IsTheReflectedStandardTable) {
     EXPECT_EQ(crc ^ 0xFFFFFFFFu, 0xCBF43926u);
 }
 
-TEST(SharedState, StartValues) {
+TEST(SharedState, ResetPutsEveryVariableBackToItsStartValue) {
     ResetState reset;
-    EXPECT_EQ(tabla_retardo_tx[0], 30);
-    EXPECT_EQ(tabla_retardo_rx[0], 40);
-    ASSERT_EQ(puertos.size(), 5u); // slot 4 exists and stays empty
-    ASSERT_EQ(grupos_supev.size(), 5u);
+    // Another run's leftovers in every kind of shared variable, slot 4 included.
+    Tinterface_enlace* const somePort = reinterpret_cast<Tinterface_enlace*>(0x10);
+    Tmgrupo_superv* const someWorker = reinterpret_cast<Tmgrupo_superv*>(0x20);
     for (size_t i = 0; i < puertos.size(); ++i) {
-        EXPECT_EQ(puertos[i].load(), nullptr);
-        EXPECT_EQ(grupos_supev[i].load(), nullptr);
+        puertos[i] = somePort;
+        grupos_supev[i] = someWorker;
     }
+    puerto_seleccionado = 3;
     pedir_estado = true;
     grabar_firmware = true;
     hab_traza = true;
-    tipo_vtr = TIPO_VTR_ARM;
-    size_tele = 99;
+    idioma_actual_texto = 2;
+    for (TextoCompartido* t :
+         {&fichero_origen, &fichero_banco1, &fichero_banco2, &fichero_banco3, &fichero_ARM1,
+          &fichero_CLASSA2, &tipo_fichero, &id_str, &modo_fichero_str, &id_str_ARM, &tipo_vtr,
+          &tipo_sw, &vtr_ARM_version})
+        t->set("left over");
+    for (std::atomic<int>* n :
+         {&cont_bytes_parcial, &size_tele, &size_tele_I2C, &size_tele_CLASSA, &size_tele_ARM})
+        *n = 99;
+
     reiniciar_estado_global();
+
+    for (size_t i = 0; i < puertos.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(puertos[i].load(), nullptr);
+        EXPECT_EQ(grupos_supev[i].load(), nullptr);
+    }
+    EXPECT_EQ(puerto_seleccionado.load(), 0);
     EXPECT_FALSE(pedir_estado.load());
     EXPECT_FALSE(grabar_firmware.load());
     EXPECT_FALSE(hab_traza.load());
-    EXPECT_TRUE(tipo_vtr.empty());
-    EXPECT_EQ(size_tele.load(), 0);
-    EXPECT_EQ(idioma_actual_texto.load(), 0);
+    EXPECT_EQ(idioma_actual_texto.load(), 0); // French until the locale is read
+    for (TextoCompartido* t :
+         {&fichero_origen, &fichero_banco1, &fichero_banco2, &fichero_banco3, &fichero_ARM1,
+          &fichero_CLASSA2, &tipo_fichero, &id_str, &modo_fichero_str, &id_str_ARM, &tipo_vtr,
+          &tipo_sw, &vtr_ARM_version})
+        EXPECT_TRUE(t->empty());
+    for (std::atomic<int>* n :
+         {&cont_bytes_parcial, &size_tele, &size_tele_I2C, &size_tele_CLASSA, &size_tele_ARM})
+        EXPECT_EQ(n->load(), 0);
 }
+
+// Counts of idle polls and durations do not mix: neither a plain number nor a
+// duration becomes a count by accident, and a count is no duration.
+static_assert(!std::is_convertible_v<int, Sondeos>);
+static_assert(!std::is_constructible_v<Sondeos, std::chrono::milliseconds>);
+static_assert(!std::is_convertible_v<Sondeos, Tiempo>);
+static_assert(!std::is_constructible_v<Tiempo, Sondeos>);
 
 } // namespace

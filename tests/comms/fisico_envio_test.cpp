@@ -19,8 +19,8 @@ TEST(PhysicalOpen, OpensWithTheFormatClearsRtsAndLeavesDtrAsOpened) {
         uint8_t mode;
         bool rtsAfter;
     };
-    for (const Case c :
-         {Case{MODO_RS232, false}, Case{MODO_RS485, false}, Case{MODO_MODEM, true}}) {
+    // A mode of neither kind (the old modem mode, 2) leaves RTS as it was.
+    for (const Case c : {Case{MODO_RS232, false}, Case{MODO_RS485, false}, Case{2, true}}) {
         SCOPED_TRACE(int(c.mode));
         LineFixture f;
         ASSERT_EQ(f.open(FORMAT_19200_8N1, 15000, c.mode), 0);
@@ -176,7 +176,7 @@ TEST(PhysicalSend, FormatChangeOnATransmitterThatNeverDrainsIsBounded) {
     ASSERT_EQ(f.send({1, 2, 3}), TRAMA_TRANSMITIDA);
     const Tiempo t0 = f.clock.now();
     EXPECT_FALSE(f.port->cambia_conf(9600, 8, 1, 'N', 0));
-    EXPECT_EQ(f.clock.now() - t0, MAX_ESPERA_VACIADO + ms(100));
+    EXPECT_EQ(f.clock.now() - t0, tiempos::MAX_ESPERA_VACIADO + ms(100));
     EXPECT_EQ(f.line->hostFormat(), FORMAT_9600_8N1);
 }
 

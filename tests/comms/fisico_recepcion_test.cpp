@@ -74,8 +74,8 @@ TEST(PhysicalReceive, TimeOutCountsPollsOfSilence) {
         EXPECT_EQ(f.receive(rx, timeout), ERROR_TIMEOUT);
         EXPECT_EQ(f.clock.now() - t0, PERIODO_SONDEO * timeout);
         t0 = f.clock.now();
-        EXPECT_EQ(f.port->recibir_datos_nfisico(timeout, "y"), ERROR_TIMEOUT);
-        EXPECT_EQ(f.clock.now() - t0, PERIODO_SONDEO * timeout);
+        EXPECT_EQ(f.port->recibir_datos_nfisico(Sondeos{timeout}, "y"), ERROR_TIMEOUT);
+        EXPECT_EQ(f.clock.now() - t0, Sondeos{timeout}.duracion());
     }
 }
 

@@ -4,8 +4,8 @@
 // inject the unit's bytes with their arrival times.
 
 #include "comms/Tint_com.h"
-#include "comms/nombres_puerto.h"
 #include "sim/linea_simulada.h"
+#include "sim/puerto_simulado.h"
 #include "sim/reloj_simulado.h"
 
 #include <memory>
@@ -83,11 +83,11 @@ struct LineFixture {
     int send(const Bytes& b, int32_t timeout = 30) {
         Tbuff buf{};
         std::copy(b.begin(), b.end(), buf.begin());
-        return port->enviar_trama_nfisico(static_cast<int32_t>(b.size()), timeout, buf);
+        return port->enviar_trama_nfisico(static_cast<int32_t>(b.size()), Sondeos{timeout}, buf);
     }
     int receive(Tbuff& rx, int32_t timeout = 40, int32_t protocolo = 0) {
-        return port->recibir_trama_nfisico(STX_TORVEX, ETX_TORVEX, NBYTESCHECKSUM_TORVEX, timeout,
-                                           rx, protocolo);
+        return port->recibir_trama_nfisico(STX_TORVEX, ETX_TORVEX, NBYTESCHECKSUM_TORVEX,
+                                           Sondeos{timeout}, rx, protocolo);
     }
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // Serial adapter over a simulated line: the simulated unit's, or a bare line with
-// whatever device a test puts behind it.
+// whatever device a test puts behind it. The simulator registers it into the port
+// registry of comms/ at start; comms/ itself knows nothing of it.
 
 #include "comms/supercom.h"
 
@@ -8,6 +9,22 @@
 #include <string>
 
 class SimLine;
+class SimUnit;
+
+// Registers the "sim:" backend ("sim:arm", "sim:xa"): the program's main, the
+// companion and the test main call it once at start. A "sim:" port keeps its unit
+// for the life of the program, so that reopening the port finds the unit as it was
+// left.
+void registrar_puertos_simulados();
+
+// A simulated unit wired to a port index whatever the port's name (tests, the
+// benchmark); nullptr removes it.
+void fijar_unidad_simulada(int idx, std::shared_ptr<SimUnit> unit);
+std::shared_ptr<SimUnit> unidad_simulada(int idx);
+// A bare simulated line wired to a port index, with whatever device a test puts
+// behind it; nullptr removes it. A unit wired to the same index comes first.
+void fijar_linea_simulada(int idx, std::shared_ptr<SimLine> line);
+std::shared_ptr<SimLine> linea_simulada(int idx);
 
 class PuertoSimulado final : public TMyCOM {
 public:
