@@ -37,10 +37,18 @@ int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32
         fsize_out = size_out;
     }
     if (puerto->ComValid()) {
+        fmotivo_apertura = {};
         fabierto = true;
         return 0;
     }
     fabierto = false;
+    fmotivo_apertura = puerto->ComOpenFailure();
+    if (!fmotivo_apertura.fallo()) {
+        // A backend that cannot tell why still names the port it failed on.
+        fmotivo_apertura.tipo = MotivoApertura::Tipo::Otro;
+    }
+    if (fmotivo_apertura.dispositivo.empty())
+        fmotivo_apertura.dispositivo = puerto->ComName();
     puerto->ComReset();
     return 1;
 }

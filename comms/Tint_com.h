@@ -70,6 +70,8 @@ public:
     int32_t size_in() const { return fsize_in; }
     int32_t size_out() const { return fsize_out; }
     bool error_open() const { return ferror_open; }
+    // Why the last abrir_interface failed (Ninguno after one that opened the port).
+    const MotivoApertura& motivo_apertura() const { return fmotivo_apertura; }
     void set_error_open(bool v) { ferror_open = v; }
 
 protected:
@@ -89,6 +91,7 @@ protected:
     int32_t fsize_in = 15000;
     int32_t fsize_out = 15000;
     bool ferror_open = false;
+    MotivoApertura fmotivo_apertura;
     std::array<int32_t, MAX_BUF_TRAMA + 1> trama{};
     std::unique_ptr<TMyCOM> puerto;
 };

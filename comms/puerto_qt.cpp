@@ -22,6 +22,14 @@ int to_ms(Tiempo t) {
     const long long v = (t.count() + 999) / 1000;
     return static_cast<int>(std::clamp<long long>(v, 0, 1 << 30));
 }
+// Where the system has the device: Qt takes a bare name ("ttyUSB0") as one below /dev.
+std::string ubicacion_sistema(const std::string& name) {
+#ifdef _WIN32
+    return name;
+#else
+    return name.empty() || name.front() == '/' ? name : "/dev/" + name;
+#endif
+}
 } // namespace
 
 PuertoQt::PuertoQt(std::string name) : name_(std::move(name)) {}
@@ -81,9 +89,20 @@ void PuertoQt::ComInit(uint8_t) {
     failed_ = false;
     // QSerialPort takes the port exclusively (lock file and TIOCEXCL): a port that
     // another program holds is refused here.
+    openFailure_ = {};
     result_ = port_->open(QIODevice::ReadWrite) ? scOk : scError;
-    if (result_ != scOk)
+    if (result_ != scOk) {
+        // Qt's reason is kept, and looked into, before its error is cleared: the
+        // operator needs to know whether to plug something in, ask for a group, or
+        // close another program.
+        const auto error = port_->error() == QSerialPort::DeviceNotFoundError
+                               ? ErrorApertura::NoEncontrado
+                           : port_->error() == QSerialPort::PermissionError ? ErrorApertura::Permiso
+                                                                            : ErrorApertura::Otro;
+        openFailure_ = diagnosticar_apertura(ubicacion_sistema(name_), error,
+                                             port_->errorString().toStdString());
         port_->clearError();
+    }
 }
 
 void PuertoQt::ComSetState(int32_t NewBaud, uint8_t NewDataBits, uint8_t NewStopBits,

@@ -35,6 +35,7 @@ public:
     bool ComFailed() const override;
     void ComHandOver(QThread* thread) override;
     std::string ComName() const override { return name_; }
+    MotivoApertura ComOpenFailure() const override { return openFailure_; }
 
 private:
     // Marks the port failed when Qt reports the device gone and the line agrees.
@@ -48,4 +49,5 @@ private:
     uint16_t result_ = scError;
     int32_t txLimit_ = 15000;
     bool failed_ = false;
+    MotivoApertura openFailure_;
 };

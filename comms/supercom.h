@@ -5,6 +5,7 @@
 // adapter knows which one it has.
 
 #include "common/reloj.h"
+#include "comms/motivo_apertura.h"
 
 #include <cstdint>
 #include <memory>
@@ -52,6 +53,9 @@ public:
     virtual void ComHandOver(QThread* /*thread*/) {}
     // The system name of the port ("/dev/ttyS0", "COM1", "sim:arm").
     virtual std::string ComName() const = 0;
+    // Why the last ComInit failed; Ninguno after a successful one, or when the
+    // backend cannot tell.
+    virtual MotivoApertura ComOpenFailure() const { return {}; }
 };
 
 // The adapter for a port index (0 = COM1): the backend bound to the index, else the

@@ -9,10 +9,13 @@
 class SupervisorListener {
 public:
     virtual ~SupervisorListener() = default;
-    virtual void setStatusText(const std::string& text) = 0;       // domensaje, docrc
-    virtual void setLoadEnabled(bool enabled) = 0;                 // dostart
-    virtual void setVersionText(const std::string& version) = 0;   // dodatos
-    virtual void setProgress(int percent) = 0;                     // doprogreso
+    virtual void setStatusText(const std::string& text) = 0;     // domensaje, docrc
+    virtual void setLoadEnabled(bool enabled) = 0;               // dostart
+    virtual void setVersionText(const std::string& version) = 0; // dodatos
+    virtual void setProgress(int percent) = 0;                   // doprogreso
+    // The amount behind the percentage, when the worker knows it: bytes of the
+    // phase sent so far and in all. Front ends that show only the bar ignore it.
+    virtual void setProgressBytes(int64_t /*done*/, int64_t /*total*/) {}
     virtual void setVersionToLoad(const std::string& version) = 0; // version-to-load label
     // End of a load, first on the status line: entry is 10, 11 or 20 of the
     // message table and text its text in the current language.

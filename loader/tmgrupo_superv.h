@@ -82,6 +82,15 @@ public:
 
     void setListener(SupervisorListener* l) { fventana.store(l, std::memory_order_release); }
 
+    // Stops the request in progress at its next safe point (never inside a block or
+    // frame): a load then runs the final reset and reports a failed update. Taken
+    // back by the next request.
+    void cancelar() { fcancelar.store(true, std::memory_order_release); }
+    bool cancelado() const { return fcancelar.load(std::memory_order_acquire); }
+    // Leaves out the waits whose only purpose is a text staying on the window's
+    // screen (the found / not found notice, the result before Load comes back).
+    void sin_esperas_de_pantalla(bool v) { fsin_esperas_pantalla.store(v); }
+
     // ---- fields shared with the front end
     std::atomic<bool> fmon{false};
     std::atomic<bool> fcerrar_int{false};
@@ -167,6 +176,8 @@ private:
     std::unique_ptr<Hilo> fhilo;
     std::atomic<bool> fen_ejecucion{false};
     std::atomic<bool> fen_reposo{false};
+    std::atomic<bool> fcancelar{false};
+    std::atomic<bool> fsin_esperas_pantalla{false};
     // The close of the port, from taking fcerrar_int to emptying the slot of puertos.
     mutable std::mutex ftrabajo_m;
     TrabajoCarga ftrabajo; // guarded by ftrabajo_m

@@ -1,54 +1,107 @@
 #include "ui/headless/headless.h"
 
 #include "common/global.h"
+#include "common/reloj.h"
+#include "comms/motivo_apertura.h"
 #include "comms/nombres_puerto.h"
+#include "comms/tint_enlace.h"
 #include "loader/seleccion_puerto.h"
 #include "loader/supervisor_listener.h"
 #include "loader/tmgrupo_superv.h"
 #include "ui/comun/carga.h"
+#include "ui/headless/textos_headless.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTextStream>
 #include <QThread>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace {
 
-const char* const PROGRAM_VERSION = "2.10";
 // Captions of the window's labels that head the version and progress lines.
 const char* const CAPTION_VERSION = "Current Firmware Version";
 const char* const CAPTION_PROGRESS = "Progress ...";
 
-// How often the trace queue is emptied while the worker runs: the window drains it
-// once a second; more often keeps a --trace - stream close to the traffic and the
-// 5000-record ring far from full during a fast load.
+// How often the trace queue is emptied and Ctrl+C looked for while the worker runs:
+// the window drains it once a second; more often keeps a --trace - stream close to
+// the traffic and the 5000-record ring far from full during a fast load.
 constexpr std::chrono::milliseconds PERIODO_TRAZA{100};
 
 const char* const DESCRIPTION =
     "Updates the firmware of a VTR-900 unit on a serial port without the window.\n"
     "\n"
-    "PORT is COM1..COM4, any device path (a USB adapter, a pseudo-terminal), or\n"
-    "sim:arm / sim:xa, the built-in simulated unit (ARM or XA controller) running in\n"
-    "real time. COM1..COM4 are /dev/ttyS0../dev/ttyS3 (COM1..COM4 on Windows) unless\n"
-    "the environment variable VTR900_COM1..VTR900_COM4 names another device or a\n"
-    "sim: port, e.g. VTR900_COM1=/dev/ttyUSB0.\n"
+    "PORT is COM1..COM4, any device path (a USB adapter, a pseudo-terminal), auto\n"
+    "(the only USB serial adapter present; see --list-ports), or sim:arm / sim:xa,\n"
+    "the built-in simulated unit (ARM or XA controller) running in real time.\n"
+    "COM1..COM4 are /dev/ttyS0../dev/ttyS3 (COM1..COM4 on Windows) unless the\n"
+    "environment variable VTR900_COM1..VTR900_COM4 names another device or a sim:\n"
+    "port, e.g. VTR900_COM1=/dev/ttyUSB0.\n"
     "\n"
-    "A load opens PORT at 19200 8-N-1, resets the unit, reads its status, selects\n"
-    "FILE (a unit image, a module firmware or a joint file) and loads it. A joint\n"
-    "file on an XA unit needs --image to choose the CLASS A or USB-I2C image.\n"
+    "FILE (a unit image, a module firmware or a joint file) is checked before the port\n"
+    "is opened. A load then opens PORT at 19200 8-N-1, resets the unit, reads its\n"
+    "status and loads the file; a unit image for the other controller is refused\n"
+    "before anything is written. A joint file on an XA unit needs --image to choose\n"
+    "the CLASS A or USB-I2C image. Ctrl+C stops the load at its next safe point,\n"
+    "resets the unit and releases the port; a second Ctrl+C ends at once.\n"
     "\n"
     "Exit status: 0 update completed (or --status found the unit); 1 update failed,\n"
     "not enough free space on the unit, or --status found no unit; 2 bad arguments,\n"
-    "file errors or a missing --image; 3 the port cannot be opened.";
+    "file errors, a file for the other controller or a missing --image; 3 the port\n"
+    "cannot be opened, or --port auto found no single USB adapter; 130 interrupted.";
+
+// ---- Ctrl+C
+
+std::atomic<bool> g_interrumpido{false};
+// The lock file of the port the run holds, for a second Ctrl+C that ends the process
+// without the normal release. Written before the flag is raised, read in the handler.
+char g_ruta_bloqueo[1024];
+std::atomic<bool> g_hay_bloqueo{false};
+
+extern "C" void manejar_interrupcion(int) {
+    if (g_interrumpido.exchange(true)) {
+#ifndef _WIN32
+        if (g_hay_bloqueo.load())
+            ::unlink(g_ruta_bloqueo);
+        static const char aviso[] = "\nvtr900prog: interrupted\n";
+        (void)!::write(2, aviso, sizeof aviso - 1);
+        ::_exit(ExitInterrupted);
+#else
+        std::_Exit(ExitInterrupted);
+#endif
+    }
+}
+
+void recordar_bloqueo(const std::string& dispositivo) {
+    g_hay_bloqueo.store(false);
+    const std::string ruta = ruta_bloqueo_puerto(dispositivo);
+    if (ruta.empty() || ruta.size() >= sizeof g_ruta_bloqueo)
+        return;
+    std::memcpy(g_ruta_bloqueo, ruta.c_str(), ruta.size() + 1);
+    g_hay_bloqueo.store(true);
+}
+
+// ---- arguments
 
 struct PortArgument {
     int index = 0;
@@ -75,21 +128,105 @@ std::optional<PortArgument> parsePort(const QString& arg, QString& error) {
     return PortArgument{0, name};
 }
 
+// Why FILE cannot be loaded, before anything is opened: "" when it is a readable,
+// non-empty plain file. The contents are checked by the file selection itself.
+QString motivoFichero(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (info.isDir())
+        return QStringLiteral("is a directory");
+    if (!info.isFile())
+        return QStringLiteral("not a plain file (a device or a pipe)");
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return f.errorString().isEmpty() ? QStringLiteral("cannot be read") : f.errorString();
+    if (f.size() == 0)
+        return QStringLiteral("empty file");
+    return {};
+}
+
+// The controller a unit image is written through; "" for files that suit either.
+std::string controladorFichero(const std::string& tipoFichero) {
+    if (tipoFichero == TIPO_FICHERO_VTR_XA)
+        return "XA";
+    if (tipoFichero == TIPO_FICHERO_VTR_ARM)
+        return "ARM";
+    return {};
+}
+std::string controladorUnidad(const std::string& tipoVtr) {
+    if (tipoVtr == TIPO_VTR_XA)
+        return "XA";
+    if (tipoVtr == TIPO_VTR_ARM)
+        return "ARM";
+    return {};
+}
+
+QString textoSegundos(double s) {
+    const int total = static_cast<int>(s + 0.5);
+    return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString textoRitmo(double bytesPorSegundo) {
+    if (bytesPorSegundo >= 1000.0)
+        return QStringLiteral("%1 kB/s").arg(bytesPorSegundo / 1000.0, 0, 'f', 1);
+    return QStringLiteral("%1 B/s").arg(bytesPorSegundo, 0, 'f', 0);
+}
+
+// One transfer phase of a load: what it was called on the status line, how far it
+// got, and when it ran on the time source.
+struct Fase {
+    std::string nombre;
+    int porcentaje = 0;
+    int64_t bytes = 0, total = 0; // 0 total: the worker did not tell
+    Tiempo inicio{}, fin{};
+    double segundos() const { return std::chrono::duration<double>(fin - inicio).count(); }
+};
+
+// Everything a run found out, for the end summary and --json.
+struct Informe {
+    std::string puerto;
+    std::string fichero;
+    std::string identificacion;
+    std::string tipoUnidad;
+    std::string versionAntes, versionDespues;
+    std::string crc;
+    int entrada = -1; // message-table entry of the result, -1 when none was shown
+    std::string texto;
+    std::string resultado;
+    int salida = ExitOk;
+    std::vector<Fase> fases;
+};
+
 // The front end's side of the worker's callbacks. The worker calls them on its own
 // thread while the main thread only waits, so each takes the output lock; the main
 // thread takes the same lock for everything it prints.
 class HeadlessLoader final : public SupervisorListener {
 public:
-    HeadlessLoader(QTextStream& out, QTextStream& err, QTextStream* trace, bool terminal)
-        : out_(out), err_(err), trace_(trace), terminal_(terminal) {}
+    HeadlessLoader(QTextStream& out, QTextStream& err, QTextStream* trace, bool terminal,
+                   bool traceTime, const OpcionesHeadless& opciones)
+        : out_(out), err_(err), trace_(trace), terminal_(terminal), traceTime_(traceTime),
+          opciones_(opciones), inicio_(reloj().now()) {}
 
     int run(const PortArgument& port, const QString& file, bool statusOnly, const QString& image);
+    Informe& informe() { return informe_; }
 
     // ---- SupervisorListener (worker thread)
     void setStatusText(const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_);
-        if (!resultShown_)
-            lineLocked(text);
+        if (resultShown_ || text.empty())
+            return;
+        if (text.rfind(prefijoGrabados_, 0) == 0 && terminal_ && faseAbierta_) {
+            // "Written N Bytes" lines are the progress of the phase: on a terminal
+            // they go into its line instead of scrolling the screen.
+            return;
+        }
+        if (text.rfind(prefijoCrc_, 0) == 0)
+            informe_.crc = text.substr(prefijoCrc_.size());
+        else if (text.rfind(prefijoGrabados_, 0) != 0)
+            cerrarFaseLocked(text);
+        lineLocked(text);
+        pendientes_.push_back(text);
     }
     void setLoadEnabled(bool) override {
         // dostart ends every status refresh.
@@ -99,18 +236,30 @@ public:
     }
     void setVersionText(const std::string& version) override {
         std::lock_guard<std::mutex> lock(m_);
-        if (!version.empty() && !resultShown_)
-            lineLocked(std::string(CAPTION_VERSION) + " " + version);
+        if (version.empty() || resultShown_)
+            return;
+        (cargando_ ? informe_.versionDespues : informe_.versionAntes) = version;
+        lineLocked(std::string(CAPTION_VERSION) + " " + version);
     }
     void setProgress(int percent) override {
         std::lock_guard<std::mutex> lock(m_);
-        progressLocked(percent);
+        progressLocked(percent, -1, -1);
+    }
+    void setProgressBytes(int64_t done, int64_t total) override {
+        std::lock_guard<std::mutex> lock(m_);
+        if (faseAbierta_) {
+            fases_.back().bytes = done;
+            fases_.back().total = total;
+        }
     }
     void setVersionToLoad(const std::string&) override {}
     void showResult(int entry, const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_);
-        lineLocked(text);
+        cerrarFaseLocked({});
+        if (!interrumpido_)
+            lineLocked(text);
         result_ = entry;
+        resultText_ = text;
         resultShown_ = true;
     }
     void finishLoad() override {
@@ -123,6 +272,7 @@ public:
     void statusLine(const std::string& text) {
         std::lock_guard<std::mutex> lock(m_);
         lineLocked(text);
+        pendientes_.push_back(text);
     }
     void errorLine(const std::string& text) {
         std::lock_guard<std::mutex> lock(m_);
@@ -132,13 +282,18 @@ public:
         err_.flush();
     }
     void noteFileError() { fileError_ = true; }
+    bool fileError() const { return fileError_; }
 
 private:
     // Waits until done() holds or the worker has left its thread, emptying the trace
-    // queue meanwhile. False when the worker ended without finishing.
+    // queue meanwhile. False when the worker ended without finishing. A Ctrl+C asks
+    // the worker to stop at its next safe point and goes on waiting for it.
     template <class Pred> bool waitFor(Tmgrupo_superv* g, Pred done);
     void drainTrace();
     void shutdown(int index);
+    void avisarEstados();
+    void resumenFases();
+    int terminar(int salida, const std::string& resultado);
 
     void endProgressLocked() {
         if (progressOpen_) {
@@ -152,13 +307,39 @@ private:
         endProgressLocked();
         out_ << QString::fromStdString(text) << '\n';
         out_.flush();
+        if (text.rfind(prefijoGrabados_, 0) != 0)
+            ultimoEstado_ = text;
     }
-    void progressLocked(int percent) {
+    // Ends the phase in progress: a new status text begins whatever comes next.
+    void cerrarFaseLocked(const std::string& siguiente) {
+        if (faseAbierta_) {
+            fases_.back().fin = reloj().now();
+            faseAbierta_ = false;
+            endProgressLocked();
+        }
+        (void)siguiente;
+    }
+    void progressLocked(int percent, int64_t, int64_t) {
+        const Tiempo ahora = reloj().now();
+        if (!faseAbierta_ || (percent < lastPercent_ && percent <= 10)) {
+            // The first progress after a status text, or a new block that starts from
+            // the beginning again, opens a phase named after that text.
+            if (faseAbierta_)
+                fases_.back().fin = ahora;
+            Fase f;
+            f.nombre = ultimoEstado_;
+            f.inicio = ahora;
+            fases_.push_back(f);
+            faseAbierta_ = true;
+            lastTens_ = 0;
+        }
+        Fase& f = fases_.back();
+        f.porcentaje = percent;
+        f.fin = ahora;
         if (terminal_) {
-            if (percent == lastPercent_)
+            if (percent == lastPercent_ && progressOpen_)
                 return;
-            // Fixed width, so that a shorter number leaves nothing of a longer one.
-            out_ << '\r' << QStringLiteral("%1 %2 %").arg(CAPTION_PROGRESS).arg(percent, 3);
+            out_ << '\r' << lineaFase(f, ahora) << QStringLiteral("\x1b[K");
             progressOpen_ = true;
         } else {
             // A line at each 10 % reached; a new block restarting from a lower value
@@ -174,21 +355,50 @@ private:
         lastPercent_ = percent;
         out_.flush();
     }
+    // "Programming Block 2 ...  12345/67890 B  18 %  1.9 kB/s  0:32 left"
+    QString lineaFase(const Fase& f, Tiempo ahora) const {
+        const double s = std::chrono::duration<double>(ahora - f.inicio).count();
+        QString l = QString::fromStdString(f.nombre).trimmed();
+        if (f.total > 0)
+            l += QStringLiteral("  %1/%2 B").arg(f.bytes).arg(f.total);
+        l += QStringLiteral("  %1 %").arg(f.porcentaje, 3);
+        if (s > 0.0 && f.porcentaje > 0) {
+            if (f.total > 0)
+                l += QStringLiteral("  ") + textoRitmo(static_cast<double>(f.bytes) / s);
+            if (f.porcentaje < 100)
+                l += QStringLiteral("  %1 left")
+                         .arg(textoSegundos(s * (100 - f.porcentaje) / f.porcentaje));
+        }
+        return l;
+    }
 
     QTextStream& out_;
     QTextStream& err_;
     QTextStream* trace_;
     const bool terminal_;
+    const bool traceTime_;
+    const OpcionesHeadless& opciones_;
+    const Tiempo inicio_;
+    const std::string prefijoGrabados_ = texto_mensaje(Mensaje::Grabados);
+    const std::string prefijoCrc_ = texto_mensaje(Mensaje::Crc);
 
     std::mutex m_;
     std::condition_variable cv_;
     bool refreshDone_ = false;
     bool loadDone_ = false;
     bool resultShown_ = false;
+    bool cargando_ = false;
+    bool interrumpido_ = false;
     int result_ = -1;
+    std::string resultText_;
     bool progressOpen_ = false;
     int lastPercent_ = 0;
     int lastTens_ = 0;
+    std::string ultimoEstado_;
+    std::vector<Fase> fases_;
+    bool faseAbierta_ = false;
+    std::vector<std::string> pendientes_; // status lines not yet handed to alEstado
+    Informe informe_;
     bool fileError_ = false; // main thread only
 };
 
@@ -221,20 +431,46 @@ template <class Pred> bool HeadlessLoader::waitFor(Tmgrupo_superv* g, Pred done)
                 break;
         }
         drainTrace();
+        avisarEstados();
+        if (g && g_interrumpido.load() && !g->cancelado()) {
+            {
+                std::lock_guard<std::mutex> lock(m_);
+                interrumpido_ = true;
+            }
+            g->cancelar();
+        }
         if (!g || !g->en_ejecucion()) {
             std::lock_guard<std::mutex> lock(m_);
             return done();
         }
     }
     drainTrace();
+    avisarEstados();
     return true;
 }
 
+void HeadlessLoader::avisarEstados() {
+    std::vector<std::string> estados;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        estados.swap(pendientes_);
+    }
+    if (opciones_.alEstado)
+        for (const auto& e : estados)
+            opciones_.alEstado(e);
+}
+
 void HeadlessLoader::drainTrace() {
+    const Tiempo ahora = reloj().now();
     vaciar_trazas(
         [&](const QString& line) {
             if (trace_) {
                 std::lock_guard<std::mutex> lock(m_);
+                if (traceTime_)
+                    *trace_ << QStringLiteral("%1 ").arg(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(ahora - inicio_)
+                            .count(),
+                        8);
                 *trace_ << line << '\n';
             }
         },
@@ -262,14 +498,68 @@ void HeadlessLoader::shutdown(int index) {
     }
     drainTrace();
     liberar_trabajadores();
+    g_hay_bloqueo.store(false); // released with the port
     hab_traza = false;
+    avisarEstados();
     std::lock_guard<std::mutex> lock(m_);
     endProgressLocked();
     out_.flush();
 }
 
+void HeadlessLoader::resumenFases() {
+    std::lock_guard<std::mutex> lock(m_);
+    informe_.fases = fases_;
+    if (!terminal_ || fases_.empty())
+        return;
+    // Bytes, time and effective rate of each phase, once the load is over.
+    endProgressLocked();
+    for (const Fase& f : fases_) {
+        QString l = QString::fromStdString(f.nombre).trimmed() + QStringLiteral(":");
+        if (f.total > 0)
+            l += QStringLiteral(" %1 B").arg(f.bytes);
+        else
+            l += QStringLiteral(" %1 %").arg(f.porcentaje);
+        l += QStringLiteral(" in %1 s").arg(f.segundos(), 0, 'f', 1);
+        if (f.total > 0 && f.segundos() > 0.0)
+            l += QStringLiteral(" (%1)").arg(
+                textoRitmo(static_cast<double>(f.bytes) / f.segundos()));
+        out_ << l << '\n';
+    }
+    out_.flush();
+}
+
+int HeadlessLoader::terminar(int salida, const std::string& resultado) {
+    informe_.salida = salida;
+    informe_.resultado = resultado;
+    return salida;
+}
+
 int HeadlessLoader::run(const PortArgument& port, const QString& file, bool statusOnly,
                         const QString& image) {
+    informe_.puerto = port.name.empty() ? "COM" + std::to_string(port.index + 1) : port.name;
+
+    // The file first: a file that cannot be loaded fails before the port is touched.
+    HeadlessFileView view(*this);
+    SeleccionFichero selection;
+    if (!statusOnly) {
+        const QString path = file.isEmpty() ? QString() : QFileInfo(file).absoluteFilePath();
+        informe_.fichero = path.toStdString();
+        if (path.isEmpty()) {
+            view.showFileError(Mensaje::FicheroNoEncontrado, {});
+            return terminar(ExitUsage, "file-error");
+        }
+        if (const QString why = motivoFichero(path); !why.isEmpty()) {
+            view.showFileError(QFileInfo::exists(path) ? Mensaje::ErrorFichero
+                                                       : Mensaje::SinFichero,
+                               (file + QStringLiteral(": ") + why).toStdString());
+            return terminar(ExitUsage, "file-error");
+        }
+        elegir_fichero(path.toStdString(), selection, view);
+        if (fileError_)
+            return terminar(ExitUsage, "file-error");
+        informe_.identificacion = selection.id;
+    }
+
     if (!port.name.empty())
         fijar_nombre_puerto(port.index, port.name);
     struct NameGuard {
@@ -283,8 +573,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
     AccionesPuerto acciones;
     const std::string portError = texto_mensaje(Mensaje::ErrorPuerto);
     acciones.mostrarEstado = [&](const std::string& text) {
-        // The failure to open is reported below, with the device's own name when
-        // the port was given by name.
+        // The failure to open is reported below, with the device's own name.
         if (text.rfind(portError, 0) != 0)
             statusLine(text);
     };
@@ -295,41 +584,69 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
 
     const ResultadoSeleccion sel = seleccionar_puerto(port.index, this, acciones);
     if (sel != ResultadoSeleccion::Abierto) {
+        const Tinterface_enlace* l = puertos[static_cast<size_t>(port.index)].load();
+        const MotivoApertura motivo = l ? l->motivo_apertura() : MotivoApertura{};
         std::string text = portError;
+        std::string device =
+            motivo.dispositivo.empty() ? nombre_puerto(port.index) : motivo.dispositivo;
         if (port.name.empty()) {
-            text += std::to_string(port.index + 1);
+            // COMn keeps its number, and says which device it stands for.
+            text += std::to_string(port.index + 1) + " (" + device + ")";
         } else {
             // "... --> COM" names a port by its number; a device has its own name.
             if (text.size() >= 3 && text.compare(text.size() - 3, 3, "COM") == 0)
                 text.erase(text.size() - 3);
             text += port.name;
+            device = port.name;
         }
         statusLine(text);
+        if (motivo.fallo()) {
+            const int idioma = idioma_actual_texto.load();
+            std::string why = device + ": " + texto_motivo_apertura(motivo, idioma);
+            if (const std::string advice = consejo_motivo_apertura(motivo, idioma); !advice.empty())
+                why += "; " + advice;
+            errorLine(why);
+        }
+        informe_.entrada = static_cast<int>(Mensaje::ErrorPuerto);
+        informe_.texto = text;
         shutdown(port.index);
-        return ExitPortFailed;
+        return terminar(ExitPortFailed, "port-error");
     }
+    if (const Tinterface_enlace* l = puertos[static_cast<size_t>(port.index)].load())
+        recordar_bloqueo(l->nombre());
     Tmgrupo_superv* g = trabajador_del_puerto(port.index);
+    // The notices the window leaves on its screen for a while are not waited for here.
+    if (g)
+        g->sin_esperas_de_pantalla(true);
 
-    if (!waitFor(g, [&] { return refreshDone_; })) {
+    const bool refreshed = waitFor(g, [&] { return refreshDone_; });
+    informe_.tipoUnidad = tipo_vtr.get();
+    if (g_interrumpido.load()) {
         shutdown(port.index);
-        return ExitFailed;
+        errorLine(texto_interrumpido(texto_mensaje(Mensaje::Detectando), idioma_actual_texto));
+        return terminar(ExitInterrupted, "interrupted");
     }
-    if (statusOnly) {
-        const bool found = !(tipo_vtr == TIPO_VTR_NONE) && !tipo_vtr.empty();
+    if (!refreshed) {
         shutdown(port.index);
-        return found ? ExitOk : ExitFailed;
+        return terminar(ExitFailed, "failed");
+    }
+    const bool found = !(tipo_vtr == TIPO_VTR_NONE) && !tipo_vtr.empty();
+    if (statusOnly) {
+        shutdown(port.index);
+        return terminar(found ? ExitOk : ExitFailed, found ? "found" : "no-unit");
+    }
+
+    // A unit image for the other controller is refused as soon as the unit is known,
+    // before any loader is entered.
+    const std::string forFile = controladorFichero(selection.tipo_fichero);
+    const std::string ofUnit = controladorUnidad(tipo_vtr.get());
+    if (!selection.joint && !forFile.empty() && !ofUnit.empty() && forFile != ofUnit) {
+        errorLine(texto_controlador_equivocado(forFile, ofUnit, idioma_actual_texto));
+        shutdown(port.index);
+        return terminar(ExitUsage, "wrong-controller");
     }
 
     // What Load does in the window, with --image standing for the choice buttons.
-    HeadlessFileView view(*this);
-    const std::string path =
-        file.isEmpty() ? std::string() : QFileInfo(file).absoluteFilePath().toStdString();
-    SeleccionFichero selection;
-    elegir_fichero(path, selection, view);
-    if (fileError_) {
-        shutdown(port.index);
-        return ExitUsage;
-    }
     const EleccionXa choice = image.isEmpty()                 ? EleccionXa::Ninguna
                               : image == QLatin1String("i2c") ? EleccionXa::I2C
                                                               : EleccionXa::ClassA;
@@ -342,41 +659,129 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
             view.showFileError(*refused, {});
         }
         shutdown(port.index);
-        return ExitUsage;
+        return terminar(ExitUsage, "file-error");
     }
+    if (!job.id.empty())
+        informe_.identificacion = job.id; // a joint file: the chosen image's line
     statusLine(texto_mensaje(Mensaje::Actualizando));
     {
         std::lock_guard<std::mutex> lock(m_);
         lastPercent_ = 0;
         lastTens_ = 0;
+        cargando_ = true;
     }
     pedir_carga(port.index, std::move(job), choice);
     const bool finished = waitFor(g, [&] { return loadDone_; });
     int entry = -1;
+    std::string fase;
     {
         std::lock_guard<std::mutex> lock(m_);
         entry = result_;
+        informe_.entrada = result_;
+        informe_.texto = resultText_;
+        fase = fases_.empty() ? ultimoEstado_ : fases_.back().nombre;
     }
     shutdown(port.index);
+    resumenFases();
+    if (g_interrumpido.load()) {
+        errorLine(texto_interrumpido(QString::fromStdString(fase).trimmed().toStdString(),
+                                     idioma_actual_texto));
+        return terminar(ExitInterrupted, "interrupted");
+    }
     if (!finished && entry < 0)
-        return ExitFailed;
+        return terminar(ExitFailed, "failed");
     // A failed load and a unit without room for the file both end in ExitFailed.
-    return entry == static_cast<int>(Mensaje::CargaOk) ? ExitOk : ExitFailed;
+    if (entry == static_cast<int>(Mensaje::CargaOk))
+        return terminar(ExitOk, "ok");
+    return terminar(ExitFailed,
+                    entry == static_cast<int>(Mensaje::SinEspacio) ? "no-space" : "failed");
+}
+
+QJsonObject informeJson(const Informe& i) {
+    auto texto = [](const std::string& s) {
+        return s.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromStdString(s));
+    };
+    QJsonArray fases;
+    for (const Fase& f : i.fases)
+        fases.append(QJsonObject{
+            {QStringLiteral("name"), QString::fromStdString(f.nombre).trimmed()},
+            {QStringLiteral("bytes"),
+             f.total > 0 ? QJsonValue(static_cast<qint64>(f.bytes)) : QJsonValue(QJsonValue::Null)},
+            {QStringLiteral("percent"), f.porcentaje},
+            {QStringLiteral("seconds"), f.segundos()},
+        });
+    QJsonObject mensaje;
+    if (i.entrada >= 0)
+        mensaje = QJsonObject{{QStringLiteral("entry"), i.entrada},
+                              {QStringLiteral("text"), QString::fromStdString(i.texto)}};
+    return QJsonObject{
+        {QStringLiteral("result"), QString::fromStdString(i.resultado)},
+        {QStringLiteral("exit_code"), i.salida},
+        {QStringLiteral("message"),
+         i.entrada >= 0 ? QJsonValue(mensaje) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("port"), texto(i.puerto)},
+        {QStringLiteral("unit_type"), texto(i.tipoUnidad == TIPO_VTR_NONE ? "" : i.tipoUnidad)},
+        {QStringLiteral("version_before"), texto(i.versionAntes)},
+        {QStringLiteral("version_after"), texto(i.versionDespues)},
+        {QStringLiteral("file"), texto(i.fichero)},
+        {QStringLiteral("identification"), texto(i.identificacion)},
+        {QStringLiteral("crc"), texto(i.crc)},
+        {QStringLiteral("phases"), fases},
+    };
+}
+
+// The usage line names the program, not the path it was started by.
+QString ayuda(const QCommandLineParser& parser, const QString& programa) {
+    QString t = parser.helpText();
+    const QString nombre = QFileInfo(programa).fileName();
+    if (!programa.isEmpty() && programa != nombre) {
+        const qsizetype fin = t.indexOf(QLatin1Char('\n'));
+        t = t.left(fin).replace(programa, nombre) + t.mid(fin);
+    }
+    return t;
 }
 
 } // namespace
 
+void interrumpir_headless() {
+    g_interrumpido.store(true);
+}
+
+void instalar_manejador_interrupcion() {
+#ifndef _WIN32
+    struct sigaction sa {};
+    sa.sa_handler = manejar_interrupcion;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+#else
+    std::signal(SIGINT, manejar_interrupcion);
+#endif
+}
+
 int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err, bool outIsTerminal) {
+    OpcionesHeadless o;
+    o.terminal = outIsTerminal;
+    return runHeadless(args, out, err, o);
+}
+
+int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
+                const OpcionesHeadless& opciones) {
+    g_interrumpido.store(false);
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(DESCRIPTION));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Shows the program's version."));
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption portOpt(
         QStringLiteral("port"),
-        QStringLiteral("Serial port: COM1..COM4, a device path, sim:arm or sim:xa."),
+        QStringLiteral("Serial port: COM1..COM4, a device path, auto, sim:arm or sim:xa."),
         QStringLiteral("PORT"));
+    const QCommandLineOption listOpt(
+        QStringLiteral("list-ports"),
+        QStringLiteral("Lists the system's serial ports: device, description, manufacturer, "
+                       "USB VID:PID and serial number."));
     const QCommandLineOption fileOpt(
         QStringLiteral("file"), QStringLiteral("Firmware file to load."), QStringLiteral("FILE"));
     const QCommandLineOption statusOpt(
@@ -388,13 +793,22 @@ int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err, boo
         QStringLiteral("classa|i2c"));
     const QCommandLineOption langOpt(
         QStringLiteral("lang"),
-        QStringLiteral("Language of the messages: fr, es, en or it (default: the locale's)."),
+        QStringLiteral("Language of the messages: fr, es, en or it (default: the locale's; "
+                       "English under the C/POSIX locale)."),
         QStringLiteral("fr|es|en|it"));
     const QCommandLineOption traceOpt(
         QStringLiteral("trace"),
         QStringLiteral("Writes every traced frame and line to FILE (- for standard error)."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, version, portOpt, fileOpt, statusOpt, imageOpt, langOpt, traceOpt});
+    const QCommandLineOption traceTimeOpt(
+        QStringLiteral("trace-time"),
+        QStringLiteral("Prefixes each trace line with the milliseconds since the start."));
+    const QCommandLineOption jsonOpt(
+        QStringLiteral("json"),
+        QStringLiteral("Writes one JSON object with the outcome to standard output at the end; "
+                       "the other lines go to standard error."));
+    parser.addOptions({help, portOpt, listOpt, fileOpt, statusOpt, imageOpt, langOpt, traceOpt,
+                       traceTimeOpt, jsonOpt});
 
     auto usageError = [&](const QString& why) {
         err << "vtr900prog: " << why << '\n' << "Try 'vtr900prog --help'.\n";
@@ -405,18 +819,27 @@ int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err, boo
     if (!parser.parse(args))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        out << parser.helpText();
-        out.flush();
+        realOut << ayuda(parser, args.value(0));
+        realOut.flush();
         return ExitOk;
     }
     if (parser.isSet(version)) {
-        out << "vtr900prog " << PROGRAM_VERSION << '\n';
-        out.flush();
+        realOut << QCoreApplication::applicationName() << ' '
+                << QCoreApplication::applicationVersion() << '\n';
+        realOut.flush();
         return ExitOk;
     }
     if (!parser.positionalArguments().isEmpty())
         return usageError(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    auto sistema = [&] { return opciones.puertos ? opciones.puertos() : puertos_del_sistema(); };
+    if (parser.isSet(listOpt)) {
+        if (parser.isSet(portOpt) || parser.isSet(fileOpt) || parser.isSet(statusOpt))
+            return usageError(QStringLiteral("--list-ports takes no --port, --file or --status"));
+        realOut << QString::fromStdString(formatear_puertos(sistema()));
+        realOut.flush();
+        return ExitOk;
+    }
     if (!parser.isSet(portOpt))
         return usageError(QStringLiteral("--port is required"));
     const bool statusOnly = parser.isSet(statusOpt);
@@ -432,12 +855,26 @@ int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err, boo
         if (idioma < 0)
             return usageError(QStringLiteral("--lang must be fr, es, en or it"));
         idioma_actual_texto = idioma;
+    } else if (QLocale::system().language() == QLocale::C) {
+        // Containers, CI and ssh sessions often run under the C/POSIX locale: an
+        // operator there reads English better than the table's default French.
+        idioma_actual_texto = idioma_para_codigo("en");
     } else {
         elegir_idioma_del_sistema();
     }
 
     QString portError;
-    const auto port = parsePort(parser.value(portOpt), portError);
+    QString portArg = parser.value(portOpt);
+    if (portArg.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
+        const EleccionPuertoAuto eleccion = elegir_puerto_auto(sistema());
+        if (!eleccion.elegido()) {
+            err << QString::fromStdString(describir_fallo_auto(eleccion));
+            err.flush();
+            return ExitPortFailed;
+        }
+        portArg = QString::fromStdString(eleccion.dispositivo);
+    }
+    const auto port = parsePort(portArg, portError);
     if (!port)
         return usageError(portError);
 
@@ -458,6 +895,16 @@ int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err, boo
         }
     }
 
-    HeadlessLoader loader(out, err, trace, outIsTerminal);
-    return loader.run(*port, parser.value(fileOpt), statusOnly, image);
+    // With --json the object is the only thing on standard output.
+    const bool json = parser.isSet(jsonOpt);
+    QTextStream& out = json ? err : realOut;
+    HeadlessLoader loader(out, err, trace, opciones.terminal && !json, parser.isSet(traceTimeOpt),
+                          opciones);
+    const int rc = loader.run(*port, parser.value(fileOpt), statusOnly, image);
+    if (json) {
+        realOut << QJsonDocument(informeJson(loader.informe())).toJson(QJsonDocument::Compact)
+                << '\n';
+        realOut.flush();
+    }
+    return rc;
 }
