@@ -3,6 +3,7 @@
 // (as a trace entry) one line of text.
 
 #include "common/global_com.h"
+#include "common/reloj.h"
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,7 @@ public:
     int32_t fnbytes = 0;        // payload length
     uint8_t fproto = PROTOCOLO_TORVEX;
     std::string ftraza; // trace line
+    Tiempo fmomento{};  // when the trace line was written, on the time source
     int32_t fcontrol_errores = CONTROL_CHECKSUM;
     int32_t fsubprotocolo = 0;
     int32_t fnbytes_cab = 0;

@@ -28,6 +28,8 @@ const Textos SIN_PERMISO = {"permission refusée", "permiso denegado", "permissi
                             "permesso negato"};
 const Textos OCUPADO = {"occupé : un autre programme l'utilise", "ocupado: lo usa otro programa",
                         "busy: held by another program", "occupato: in uso da un altro programma"};
+const Textos OTRO = {"ouverture impossible", "no se puede abrir", "cannot be opened",
+                     "impossibile aprire"};
 const Textos PROCESO = {"processus", "proceso", "process", "processo"};
 const Textos CONSEJO_NO_EXISTE = {
     "branchez l'adaptateur ou vérifiez le nom du port (vtr900prog --list-ports)",
@@ -83,7 +85,7 @@ std::string texto_motivo_apertura(const MotivoApertura& m, int idioma) {
         return t;
     }
     case MotivoApertura::Tipo::Otro:
-        return m.detalle;
+        return m.detalle.empty() ? en_idioma(OTRO, idioma) : m.detalle;
     }
     return {};
 }

@@ -24,6 +24,7 @@ void anotar_traza(int ncom, const std::string& linea) {
         return;
     auto* m = new Tmensaje();
     m->ftraza = linea;
+    m->fmomento = reloj().now();
     cola->add(m);
 }
 
@@ -156,8 +157,10 @@ bool Tinterface_enlace::extraer_cabecera(Tmensaje& mensaje, int32_t /*nby_check*
 }
 
 void Tinterface_enlace::enviar_datos_nenlace(uint8_t ncom, const std::string& buffer_datos) {
+    // Text lines and raw bytes (the XA loader's lines, the ARM bootloader's bytes)
+    // name their direction like frames do, so that a trace reads the same throughout.
     if (hab_traza)
-        anotar_traza(ncom, buffer_datos);
+        anotar_traza(ncom, "TX->" + buffer_datos);
     (void)enviar_bytes(reinterpret_cast<const uint8_t*>(buffer_datos.data()), buffer_datos.size(),
                        tiempos::TIMEOUT_ENV_DATOS);
 }
@@ -166,7 +169,7 @@ int Tinterface_enlace::recibir_datos_nenlace(uint8_t ncom, Sondeos timeout,
                                              const std::string& buffer_datos) {
     const int r = recibir_datos_nfisico(timeout, buffer_datos);
     if (r == TRAMA_RECIBIDA && hab_traza)
-        anotar_traza(ncom, buffer_datos);
+        anotar_traza(ncom, "RX->" + buffer_datos);
     return r;
 }
 

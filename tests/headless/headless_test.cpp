@@ -7,12 +7,18 @@
 #include "support/sim_fixture.h"
 #include "ui/headless/headless.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -134,22 +140,55 @@ TEST_F(HeadlessTest, ArmLoadPrintsStatusVersionProgressCrcAndResultInOrder) {
     EXPECT_TRUE(errText.isEmpty()) << errText.toStdString();
 }
 
-TEST_F(HeadlessTest, OnATerminalProgressUpdatesOneLineInPlace) {
+TEST_F(HeadlessTest, OnATerminalEachPhaseIsOneLineInPlaceWithASummaryAtTheEnd) {
     unit();
     terminal = true;
 
     ASSERT_EQ(run({"--port", "sim:arm", "--file", ARM_SAMPLE, "--lang", "en"}), ExitOk);
 
-    EXPECT_TRUE(outText.contains("\rProgress ... 100 %")) << outText.toStdString();
-    // Fixed width: a one-digit value is padded so that it covers a longer one.
-    EXPECT_TRUE(outText.contains(QRegularExpression("\\rProgress \\.\\.\\.   \\d %")))
+    // Each phase's line is rewritten in place: phase, bytes, percentage, rate, time
+    // left, and the rest of the previous state cleared.
+    static const QRegularExpression update(QStringLiteral(
+        "\\r(Updating Firmware \\.\\.\\.|Programming Block 2 \\.\\.\\.)  (\\d+)(/\\d+)? B +(\\d+) %"
+        "(  [\\d.]+ k?B/s)?(  \\d+:\\d\\d left)?\\x1b\\[K"));
+    QSet<QString> phases;
+    int updates = 0;
+    for (auto it = update.globalMatch(outText); it.hasNext(); ++updates)
+        phases.insert(it.next().captured(1));
+    EXPECT_EQ(phases, (QSet<QString>{"Updating Firmware ...", "Programming Block 2 ..."}))
         << outText.toStdString();
-    // Progress never takes lines of its own, and the next text starts on a fresh line.
-    for (const QString& l : outText.split('\n'))
+    EXPECT_GT(updates, 10);
+    EXPECT_TRUE(outText.contains(QRegularExpression("B +\\d+ %  [\\d.]+ k?B/s  \\d+:\\d\\d left")))
+        << "some update shows the rate and the time left";
+    // Progress and the "Written N Bytes" notes never take lines of their own: the
+    // lines that scroll are the status texts and, at the end, one summary a phase.
+    QStringList scrolled;
+    for (const QString& l : outText.split('\n', Qt::SkipEmptyParts))
+        scrolled << l.split('\r').last();
+    for (const QString& l : scrolled) {
         EXPECT_FALSE(l.startsWith("Progress")) << l.toStdString();
-    static const QRegularExpression textAfterProgress(QStringLiteral("% *[^\\s\\r\\n%]"));
-    EXPECT_FALSE(textAfterProgress.match(outText).hasMatch());
-    EXPECT_TRUE(outText.endsWith("OK: Update completed\n"));
+        EXPECT_FALSE(l.startsWith("Written")) << l.toStdString();
+    }
+    const qsizetype result = scrolled.indexOf("OK: Update completed");
+    ASSERT_GE(result, 0) << outText.toStdString();
+    const QStringList summary = scrolled.mid(result + 1);
+    ASSERT_EQ(summary.size(), 2) << outText.toStdString();
+    static const QRegularExpression perPhase(
+        QStringLiteral("^(.+ \\.\\.\\.): (\\d+) B in ([\\d.]+) s \\([\\d.]+ k?B/s\\)$"));
+    for (const QString& l : summary) {
+        const auto m = perPhase.match(l);
+        ASSERT_TRUE(m.hasMatch()) << l.toStdString();
+        EXPECT_GT(m.captured(2).toLongLong(), 0) << l.toStdString();
+        EXPECT_GT(m.captured(3).toDouble(), 0.0) << l.toStdString();
+    }
+
+    // Piped output keeps the "Written N Bytes" lines and has no summary.
+    terminal = false;
+    unit();
+    ASSERT_EQ(run({"--port", "sim:arm", "--file", ARM_SAMPLE, "--lang", "en"}), ExitOk);
+    EXPECT_TRUE(outText.contains(
+        QRegularExpression("^Written \\d+ Bytes$", QRegularExpression::MultilineOption)));
+    EXPECT_EQ(outLines().last(), "OK: Update completed");
 }
 
 TEST_F(HeadlessTest, ExitStatusOfEveryOutcome) {
@@ -160,7 +199,7 @@ TEST_F(HeadlessTest, ExitStatusOfEveryOutcome) {
         std::function<void(SimUnit&)> setup;
         QStringList args;
         int exit;
-        const char* lastOut; // last line of stdout ("" = none expected)
+        const char* lastOut; // last line of stdout ("" = stdout empty)
         const char* lastErr; // first line of stderr ("" = stderr empty)
         bool loadStarted;
     } cases[] = {
@@ -225,7 +264,7 @@ TEST_F(HeadlessTest, ExitStatusOfEveryOutcome) {
          {},
          {"--file", work.filePath("missing.hex")},
          ExitUsage,
-         " VTR-900 found",
+         "",
          "Not File",
          false},
         {"empty file name",
@@ -233,7 +272,7 @@ TEST_F(HeadlessTest, ExitStatusOfEveryOutcome) {
          {},
          {"--file", ""},
          ExitUsage,
-         " VTR-900 found",
+         "",
          "No file found",
          false},
         {"unrecognised header",
@@ -241,7 +280,7 @@ TEST_F(HeadlessTest, ExitStatusOfEveryOutcome) {
          {},
          {"--file", badHeader},
          ExitUsage,
-         " VTR-900 found",
+         "",
          "File error",
          false},
         {"joint file on XA without --image",
@@ -262,7 +301,15 @@ TEST_F(HeadlessTest, ExitStatusOfEveryOutcome) {
          {"--file", ARM_SAMPLE},
          ExitPortFailed,
          "Error: Port --> sim:arm",
-         "",
+         "sim:arm: cannot be opened",
+         false},
+        {"XA image on an ARM unit",
+         SimUnit::Controller::ARM,
+         {},
+         {"--file", SAMPLES + "vtr900_xa_0310.hex"},
+         ExitUsage,
+         " VTR-900 found",
+         "The file is for the XA controller, but the unit has an ARM controller",
          false},
     };
     for (const auto& c : cases) {
@@ -277,8 +324,7 @@ TEST_F(HeadlessTest, ExitStatusOfEveryOutcome) {
             c.args);
 
         EXPECT_EQ(rc, c.exit) << outText.toStdString() << errText.toStdString();
-        ASSERT_FALSE(outLines().isEmpty());
-        EXPECT_EQ(outLines().last(), c.lastOut) << outText.toStdString();
+        EXPECT_EQ(outLines().value(outLines().size() - 1), c.lastOut) << outText.toStdString();
         if (*c.lastErr)
             EXPECT_TRUE(errLines().value(0).startsWith(c.lastErr)) << errText.toStdString();
         else
@@ -333,12 +379,16 @@ TEST_F(HeadlessTest, PortNamesMapToTheirIndexAndFailuresNameThePort) {
     refuse.refuseOpen = true;
     other.unit->line().setFaults(refuse);
     EXPECT_EQ(run({"--port", "COM3", "--status", "--lang", "en"}), ExitPortFailed);
-    EXPECT_EQ(outLines(), QStringList{"Error: Port --> COM3"});
+    // COMn keeps its number and says which device stands behind it.
+    ASSERT_EQ(outLines().size(), 1);
+    EXPECT_TRUE(outLines()[0].startsWith("Error: Port --> COM3 (")) << outText.toStdString();
 
     // A device path: no unit, a real port that does not exist.
     sim.reset();
     EXPECT_EQ(run({"--port", "/nonexistent/ttyVTR", "--status", "--lang", "en"}), ExitPortFailed);
     EXPECT_EQ(outLines(), QStringList{"Error: Port --> /nonexistent/ttyVTR"});
+    EXPECT_EQ(errLines(), QStringList{"/nonexistent/ttyVTR: no such device; plug the adapter in or "
+                                      "check the port's name (vtr900prog --list-ports)"});
     // The name given for one run does not stay on index 0.
     EXPECT_EQ(nombre_puerto(0), nombre_puerto_sistema(0));
 
@@ -346,7 +396,9 @@ TEST_F(HeadlessTest, PortNamesMapToTheirIndexAndFailuresNameThePort) {
     qputenv("VTR900_COM2", "/nonexistent/ttyUSB9");
     EXPECT_EQ(run({"--port", "COM2", "--status", "--lang", "en"}), ExitPortFailed);
     qunsetenv("VTR900_COM2");
-    EXPECT_EQ(outLines(), QStringList{"Error: Port --> COM2"});
+    EXPECT_EQ(outLines(), QStringList{"Error: Port --> COM2 (/nonexistent/ttyUSB9)"});
+    EXPECT_TRUE(errText.startsWith("/nonexistent/ttyUSB9: no such device"))
+        << errText.toStdString();
 }
 
 TEST_F(HeadlessTest, TraceFileHoldsEveryTracedLineStartingWithTheStatusRequest) {
@@ -372,8 +424,13 @@ TEST_F(HeadlessTest, TraceFileHoldsEveryTracedLineStartingWithTheStatusRequest) 
     EXPECT_EQ(lines.first(), "TX->A5,04,00,00,00,00,FC");
     EXPECT_EQ(lines.filter(QRegularExpression("^TX->A5,")).size(),
               static_cast<qsizetype>(u.software().records().frames.size()));
-    // The bootloader's synchronisation byte, readable.
-    EXPECT_TRUE(lines.contains("<7F>"));
+    // The bootloader's synchronisation byte, readable, and like every line it names
+    // its direction.
+    EXPECT_TRUE(lines.contains("TX-><7F>"));
+    EXPECT_TRUE(lines.contains("RX->y"));
+    for (const QString& l : lines)
+        EXPECT_TRUE(l.startsWith("TX->") || l.startsWith("RX->") || l.startsWith("ER->"))
+            << l.toStdString();
     // The last exchange of a load is the status read-back after the final reset.
     EXPECT_EQ(lines[lines.size() - 2], "TX->A5,04,00,00,00,00,FC");
     EXPECT_TRUE(lines.last().startsWith("RX->A5,04,"));
@@ -384,26 +441,58 @@ TEST_F(HeadlessTest, LanguageOptionSwitchesEveryMessage) {
         const char* lang;
         QStringList status;
         const char* notFile;
+        const char* wrongController; // start of the refusal of an XA image on an ARM unit
+        const char* portError;
     } cases[] = {
-        {"es", {"Detectando VTR-900 ...", " VTR-900 detectado"}, "Fichero no seleccionado"},
-        {"fr", {"Detéction VTR-900 ...", " VTR-900 trouvée"}, "Pas Fichier"},
-        {"it", {"Ricerca VTR-900 ...", " VTR-900 è trovato"}, "File non è trovato"},
-        {"EN", {"Detecting VTR-900 ...", " VTR-900 found"}, "Not File"},
+        {"es",
+         {"Detectando VTR-900 ...", " VTR-900 detectado"},
+         "Fichero no seleccionado",
+         "El fichero es para el controlador XA, pero la unidad tiene un controlador ARM",
+         "sim:arm: no se puede abrir"},
+        {"fr",
+         {"Detéction VTR-900 ...", " VTR-900 trouvée"},
+         "Pas Fichier",
+         "Le fichier est pour le contrôleur XA, mais l'unité a un contrôleur ARM",
+         "sim:arm: ouverture impossible"},
+        {"it",
+         {"Ricerca VTR-900 ...", " VTR-900 è trovato"},
+         "File non è trovato",
+         "Il file è per il controllore XA, ma l'unità ha un controllore ARM",
+         "sim:arm: impossibile aprire"},
+        {"EN",
+         {"Detecting VTR-900 ...", " VTR-900 found"},
+         "Not File",
+         "The file is for the XA controller, but the unit has an ARM controller",
+         "sim:arm: cannot be opened"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lang);
         unit();
         EXPECT_EQ(run({"--port", "sim:arm", "--lang", c.lang, "--file", work.filePath("none.hex")}),
                   ExitUsage);
-        EXPECT_TRUE(inOrder(outLines(), c.status)) << outText.toStdString();
         EXPECT_EQ(errLines().value(0), c.notFile);
+
+        unit();
+        EXPECT_EQ(
+            run({"--port", "sim:arm", "--lang", c.lang, "--file", SAMPLES + "vtr900_xa_0310.hex"}),
+            ExitUsage);
+        EXPECT_TRUE(inOrder(outLines(), c.status)) << outText.toStdString();
+        EXPECT_TRUE(errText.startsWith(QString::fromUtf8(c.wrongController)))
+            << errText.toStdString();
+
+        SimLine::Faults refuse;
+        refuse.refuseOpen = true;
+        unit().line().setFaults(refuse);
+        EXPECT_EQ(run({"--port", "sim:arm", "--status", "--lang", c.lang}), ExitPortFailed);
+        EXPECT_EQ(errLines(), QStringList{QString::fromUtf8(c.portError)});
     }
     unit();
     SimLine::Faults refuse;
     refuse.refuseOpen = true;
     sim->unit->line().setFaults(refuse);
     EXPECT_EQ(run({"--port", "COM1", "--status", "--lang", "fr"}), ExitPortFailed);
-    EXPECT_EQ(outLines(), QStringList{"Erreur: Port --> COM1"});
+    ASSERT_EQ(outLines().size(), 1);
+    EXPECT_TRUE(outLines()[0].startsWith("Erreur: Port --> COM1 (")) << outText.toStdString();
 }
 
 TEST_F(HeadlessTest, BadArgumentsExitTwoWithoutTouchingThePort) {
@@ -432,12 +521,32 @@ TEST_F(HeadlessTest, BadArgumentsExitTwoWithoutTouchingThePort) {
 
 TEST_F(HeadlessTest, HelpAndVersion) {
     ASSERT_EQ(run({"--help"}), ExitOk);
-    for (const char* must :
-         {"--port", "--file", "--image", "--lang", "--trace", "--status", "--version", "COM1..COM4",
-          "VTR900_COM1", "sim:arm", "sim:xa", "classa", "i2c", "Exit status"})
+    for (const char* must : {"--port",       "--file",     "--image",      "--lang",  "--trace",
+                             "--trace-time", "--json",     "--list-ports", "auto",    "--status",
+                             "--version",    "COM1..COM4", "VTR900_COM1",  "sim:arm", "sim:xa",
+                             "classa",       "i2c",        "Exit status",  "130",     "Ctrl+C"})
         EXPECT_TRUE(outText.contains(must)) << must;
-    ASSERT_EQ(run({"--version"}), ExitOk);
-    EXPECT_EQ(outText, "vtr900prog 2.10\n");
+    // The usage line names the program, not the path it was started from.
+    ASSERT_EQ(run({"--help"}), ExitOk);
+    EXPECT_TRUE(outText.startsWith("Usage: vtr900prog [options]")) << outText.toStdString();
+    const QStringList withPath = {"/usr/local/bin/vtr900prog", "--help"};
+    QString help;
+    QTextStream helpOut(&help), helpErr(&help);
+    ASSERT_EQ(runHeadless(withPath, helpOut, helpErr), ExitOk);
+    helpOut.flush();
+    EXPECT_TRUE(help.startsWith("Usage: vtr900prog [options]")) << help.toStdString();
+
+    // --version is Qt's own option, showing the application's name and version.
+    const QString name = QCoreApplication::applicationName();
+    const QString version = QCoreApplication::applicationVersion();
+    QCoreApplication::setApplicationName("vtr900prog");
+    QCoreApplication::setApplicationVersion("2.10");
+    for (const char* opt : {"--version", "-v"}) {
+        EXPECT_EQ(run({opt}), ExitOk);
+        EXPECT_EQ(outText, "vtr900prog 2.10\n") << opt;
+    }
+    QCoreApplication::setApplicationName(name);
+    QCoreApplication::setApplicationVersion(version);
 }
 
 // The worker reports on its own thread while the front end drains the trace on
@@ -454,9 +563,8 @@ TEST_F(HeadlessTest, ThreadedLoadWithTraceReportsWhileDraining) {
     EXPECT_GT(f.readAll().count('\n'), 100);
 }
 
-// A damaged file is refused when it is chosen: the run sends the port nothing beyond
-// what a --status run sends (open, reset, status request), and says on stderr which
-// line is wrong and how.
+// A damaged file is refused before the port is opened: the unit sees no byte and no
+// DTR change, and stderr says which line is wrong and how.
 TEST_F(HeadlessTest, DamagedFilesAreRefusedWithNothingSentToTheUnit) {
     auto hostBytes = [](SimUnit& u) {
         size_t n = 0;
@@ -464,11 +572,6 @@ TEST_F(HeadlessTest, DamagedFilesAreRefusedWithNothingSentToTheUnit) {
             n += b.fromHost && !b.discarded;
         return n;
     };
-    SimUnit& reference = unit();
-    ASSERT_EQ(run({"--port", "sim:arm", "--status", "--lang", "en"}), ExitOk);
-    const size_t statusBytes = hostBytes(reference);
-    ASSERT_GT(statusBytes, 0u);
-
     const std::string arm0800 = hexExtendedLinear(0x0800);
     const std::string data = hexRecord(0x00, 0x0000, {0x11, 0x22, 0x33, 0x44});
     const std::string end = hexEndRecord();
@@ -514,8 +617,41 @@ TEST_F(HeadlessTest, DamagedFilesAreRefusedWithNothingSentToTheUnit) {
         EXPECT_EQ(err[0], "File error");
         EXPECT_TRUE(err[1].startsWith("damaged.hex")) << err[1].toStdString();
         EXPECT_TRUE(err[1].contains(c.reason)) << err[1].toStdString();
-        EXPECT_FALSE(outText.contains("Updating Firmware ...")) << outText.toStdString();
-        EXPECT_EQ(hostBytes(u), statusBytes);
-        EXPECT_FALSE(u.software().records().programmingMode);
+        EXPECT_TRUE(outText.isEmpty()) << outText.toStdString();
+        EXPECT_EQ(hostBytes(u), 0u);
+        EXPECT_TRUE(u.line().dtrHistory().empty());
+    }
+}
+
+// What cannot be a firmware file at all fails at once, before the port: exit 2, the
+// message-table entry, then the path as given and the reason.
+TEST_F(HeadlessTest, FileSystemErrorsFailBeforeThePortIsTouched) {
+    const QString empty = writeFile("empty.hex", {});
+    const QString unreadable = writeFile("unreadable.hex", "FIRMVTR-900_0412\n0\n0\nHEX\n");
+    QFile::setPermissions(unreadable, QFileDevice::WriteOwner);
+    const bool canReadAnyway = QFile(unreadable).open(QIODevice::ReadOnly);
+    const struct {
+        QString path;
+        const char* entry;
+        const char* reason;
+    } cases[] = {
+        {work.filePath("missing.hex"), "Not File", "no such file"},
+        {work.path(), "File error", "is a directory"},
+        {"/dev/null", "File error", "not a plain file (a device or a pipe)"},
+        {empty, "File error", "empty file"},
+        {unreadable, "File error", "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        if (c.path == unreadable && canReadAnyway) {
+            std::printf("skipped the unreadable file: running as root, every file is readable\n");
+            continue;
+        }
+        SimUnit& u = unit();
+        EXPECT_EQ(run({"--port", "sim:arm", "--file", c.path, "--lang", "en"}), ExitUsage);
+        EXPECT_EQ(errLines(), (QStringList{c.entry, c.path + ": " + c.reason}));
+        EXPECT_TRUE(outText.isEmpty()) << outText.toStdString();
+        EXPECT_TRUE(u.line().bytes().empty());
+        EXPECT_TRUE(u.line().dtrHistory().empty());
     }
 }

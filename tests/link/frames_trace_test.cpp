@@ -338,7 +338,7 @@ TEST(LinkTrace, LongTextIsSentWholeAndTracedOnce) {
     w.sim.unit->line().pump();
     const auto got = w.sim.unit->line().bytesFromHost();
     EXPECT_EQ(std::string(got.begin(), got.end()), text);
-    EXPECT_EQ(w.takeTrace(), std::vector<std::string>{text});
+    EXPECT_EQ(w.takeTrace(), std::vector<std::string>{"TX->" + text});
 }
 
 // With a small transmit buffer the text takes a while to go out; what the unit says

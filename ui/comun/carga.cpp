@@ -41,6 +41,11 @@ bool pedir_carga(int puerto, TrabajoCarga trabajo, EleccionXa eleccion) {
 
 void vaciar_trazas(const std::function<void(const QString& linea)>& linea,
                    const std::function<void(int puerto, uint64_t perdidas)>& perdidas) {
+    vaciar_trazas([&](const QString& l, Tiempo) { linea(l); }, perdidas);
+}
+
+void vaciar_trazas(const std::function<void(const QString& linea, Tiempo momento)>& linea,
+                   const std::function<void(int puerto, uint64_t perdidas)>& perdidas) {
     for (int i = 0; i < MAX_PUERTOS; ++i) {
         Tmgrupo_superv* g = trabajador_del_puerto(i);
         if (!g)
@@ -48,7 +53,7 @@ void vaciar_trazas(const std::function<void(const QString& linea)>& linea,
         while (g->traza_log.hay_mensajes()) {
             std::unique_ptr<Tmensaje> rec(g->traza_log.leer());
             if (rec)
-                linea(texto_traza_visible(rec->ftraza));
+                linea(texto_traza_visible(rec->ftraza), rec->fmomento);
         }
         // Lines the worker could not queue while the trace was full are not lost
         // silently.

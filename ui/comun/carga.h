@@ -7,6 +7,8 @@
 #include "files/preparar_carga.h"
 #include "files/seleccion_fichero.h"
 
+#include "common/reloj.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -37,4 +39,7 @@ bool pedir_carga(int puerto, TrabajoCarga trabajo, EleccionXa eleccion);
 // Empties the trace queue of every worker: linea gets each traced line, perdidas the
 // count of lines a worker could not queue while its queue was full.
 void vaciar_trazas(const std::function<void(const QString& linea)>& linea,
+                   const std::function<void(int puerto, uint64_t perdidas)>& perdidas);
+// The same, with the moment each line was written (on the time source).
+void vaciar_trazas(const std::function<void(const QString& linea, Tiempo momento)>& linea,
                    const std::function<void(int puerto, uint64_t perdidas)>& perdidas);

@@ -28,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -178,7 +179,8 @@ QString textoRitmo(double bytesPorSegundo) {
 struct Fase {
     std::string nombre;
     int porcentaje = 0;
-    int64_t bytes = 0, total = 0; // 0 total: the worker did not tell
+    int porcentajeInicial = 0;
+    int64_t bytes = -1, total = 0; // -1: not known; 0 total: the worker did not tell it
     Tiempo inicio{}, fin{};
     double segundos() const { return std::chrono::duration<double>(fin - inicio).count(); }
 };
@@ -216,10 +218,15 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         if (resultShown_ || text.empty())
             return;
-        if (text.rfind(prefijoGrabados_, 0) == 0 && terminal_ && faseAbierta_) {
-            // "Written N Bytes" lines are the progress of the phase: on a terminal
-            // they go into its line instead of scrolling the screen.
-            return;
+        if (text.rfind(prefijoGrabados_, 0) == 0) {
+            // "Written N Bytes": the amount of the phase, when the worker tells no
+            // other. On a terminal it goes into the phase's line instead of scrolling
+            // the screen.
+            escritos_ = std::atoll(text.c_str() + prefijoGrabados_.size());
+            if (faseAbierta_ && fases_.back().total == 0)
+                fases_.back().bytes = escritos_;
+            if (terminal_)
+                return;
         }
         if (text.rfind(prefijoCrc_, 0) == 0)
             informe_.crc = text.substr(prefijoCrc_.size());
@@ -329,9 +336,10 @@ private:
             Fase f;
             f.nombre = ultimoEstado_;
             f.inicio = ahora;
+            f.porcentajeInicial = percent;
+            escritos_ = -1;
             fases_.push_back(f);
             faseAbierta_ = true;
-            lastTens_ = 0;
         }
         Fase& f = fases_.back();
         f.porcentaje = percent;
@@ -359,15 +367,19 @@ private:
     QString lineaFase(const Fase& f, Tiempo ahora) const {
         const double s = std::chrono::duration<double>(ahora - f.inicio).count();
         QString l = QString::fromStdString(f.nombre).trimmed();
-        if (f.total > 0)
-            l += QStringLiteral("  %1/%2 B").arg(f.bytes).arg(f.total);
+        if (f.bytes >= 0)
+            l += f.total > 0 ? QStringLiteral("  %1/%2 B").arg(f.bytes).arg(f.total)
+                             : QStringLiteral("  %1 B").arg(f.bytes);
         l += QStringLiteral("  %1 %").arg(f.porcentaje, 3);
-        if (s > 0.0 && f.porcentaje > 0) {
-            if (f.total > 0)
+        if (s > 0.0) {
+            if (f.bytes > 0)
                 l += QStringLiteral("  ") + textoRitmo(static_cast<double>(f.bytes) / s);
-            if (f.porcentaje < 100)
+            // The percentage may count several phases together: what is left is
+            // measured from where this phase began.
+            const int hecho = f.porcentaje - f.porcentajeInicial;
+            if (hecho > 0 && f.porcentaje < 100)
                 l += QStringLiteral("  %1 left")
-                         .arg(textoSegundos(s * (100 - f.porcentaje) / f.porcentaje));
+                         .arg(textoSegundos(s * (100 - f.porcentaje) / hecho));
         }
         return l;
     }
@@ -397,6 +409,7 @@ private:
     std::string ultimoEstado_;
     std::vector<Fase> fases_;
     bool faseAbierta_ = false;
+    int64_t escritos_ = -1;               // the last "Written N Bytes" of the phase
     std::vector<std::string> pendientes_; // status lines not yet handed to alEstado
     Informe informe_;
     bool fileError_ = false; // main thread only
@@ -461,14 +474,13 @@ void HeadlessLoader::avisarEstados() {
 }
 
 void HeadlessLoader::drainTrace() {
-    const Tiempo ahora = reloj().now();
     vaciar_trazas(
-        [&](const QString& line) {
+        [&](const QString& line, Tiempo momento) {
             if (trace_) {
                 std::lock_guard<std::mutex> lock(m_);
                 if (traceTime_)
                     *trace_ << QStringLiteral("%1 ").arg(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(ahora - inicio_)
+                        std::chrono::duration_cast<std::chrono::milliseconds>(momento - inicio_)
                             .count(),
                         8);
                 *trace_ << line << '\n';
@@ -515,12 +527,12 @@ void HeadlessLoader::resumenFases() {
     endProgressLocked();
     for (const Fase& f : fases_) {
         QString l = QString::fromStdString(f.nombre).trimmed() + QStringLiteral(":");
-        if (f.total > 0)
+        if (f.bytes >= 0)
             l += QStringLiteral(" %1 B").arg(f.bytes);
         else
             l += QStringLiteral(" %1 %").arg(f.porcentaje);
         l += QStringLiteral(" in %1 s").arg(f.segundos(), 0, 'f', 1);
-        if (f.total > 0 && f.segundos() > 0.0)
+        if (f.bytes > 0 && f.segundos() > 0.0)
             l += QStringLiteral(" (%1)").arg(
                 textoRitmo(static_cast<double>(f.bytes) / f.segundos()));
         out_ << l << '\n';
@@ -733,12 +745,13 @@ QJsonObject informeJson(const Informe& i) {
 // The usage line names the program, not the path it was started by.
 QString ayuda(const QCommandLineParser& parser, const QString& programa) {
     QString t = parser.helpText();
-    const QString nombre = QFileInfo(programa).fileName();
-    if (!programa.isEmpty() && programa != nombre) {
-        const qsizetype fin = t.indexOf(QLatin1Char('\n'));
-        t = t.left(fin).replace(programa, nombre) + t.mid(fin);
-    }
-    return t;
+    const QStringList qtArgs = QCoreApplication::arguments();
+    const QString usado = qtArgs.isEmpty() ? programa : qtArgs.constFirst();
+    const qsizetype fin = t.indexOf(QLatin1Char('\n'));
+    QString primera = t.left(fin);
+    if (!usado.isEmpty())
+        primera.replace(usado, QFileInfo(programa.isEmpty() ? usado : programa).fileName());
+    return primera + t.mid(fin);
 }
 
 } // namespace
