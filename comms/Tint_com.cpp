@@ -225,6 +225,30 @@ int Tinterface_com::recibir_datos_nfisico(int32_t timeout, const std::string& bu
     }
 }
 
+int Tinterface_com::recibir_byte_nfisico(int32_t timeout, uint8_t si, uint8_t no,
+                                         uint8_t& recibido) {
+    if (!puerto)
+        return ERROR_INTERFACE_NOOPEN;
+    int32_t intentos_com = 0;
+    for (;;) {
+        if (puerto->ComFailed())
+            return ERROR_INTERFACE_NOOPEN;
+        uint8_t c = 0;
+        if (!puerto->ComRead(c)) {
+            ++intentos_com;
+            if (intentos_com > timeout)
+                return ERROR_TIMEOUT;
+            puerto->ComWaitRx(PERIODO_SONDEO);
+            continue;
+        }
+        intentos_com = 0;
+        if (c == si || c == no) {
+            recibido = c;
+            return TRAMA_RECIBIDA;
+        }
+    }
+}
+
 void Tinterface_com::DTROff() {
     if (puerto)
         puerto->ComDTROn();

@@ -39,6 +39,10 @@ public:
     int recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, int32_t timeout,
                               Tbuff& txtrama, int32_t protocolo);
     int recibir_datos_nfisico(int32_t timeout, const std::string& buffer_datos);
+    // Waits for a byte equal to si or to no, passing over any other; TRAMA_RECIBIDA
+    // with the byte in recibido, or ERROR_TIMEOUT after timeout idle polls. For
+    // replies that are one of two bytes, so that a refusal ends the wait at once.
+    int recibir_byte_nfisico(int32_t timeout, uint8_t si, uint8_t no, uint8_t& recibido);
     void DTROff(); // asserts DTR (the library's ComDTROn)
     void DTROn();  // clears DTR (the library's ComDTROff)
     // Returns false when the transmitter did not drain within MAX_ESPERA_VACIADO
