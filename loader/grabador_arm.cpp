@@ -1,44 +1,26 @@
-// ARM controller programming through its UART bootloader: DTR entry, 115200 8-E-1,
-// synchronisation, Write Unprotect, global erase and Write Memory blocks built from
-// the Intel HEX image.
+#include "loader/grabador_arm.h"
 
 #include "common/global.h"
 #include "common/hex.h"
 #include "comms/tint_enlace.h"
+#include "loader/lineas.h"
+#include "loader/reintentos.h"
 #include "loader/secuencias_dtr.h"
-#include "loader/tmgrupo_superv.h"
+#include "loader/stm32.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
 #include <vector>
 
 namespace {
-const std::string ACK_STM = "y"; // 0x79; anything else, NACK included, is not waited for
-constexpr char SYNC_STM = 0x7F;
-constexpr int32_t INTENTOS_SYNC_STM = 3; // synchronisation bytes per Init_COM_STM
-constexpr int32_t INTENTOS_INIT_STM = 5; // Init_COM_STM calls before giving up
-constexpr int32_t REGISTROS_BLOQUE = 8;  // a block: one record and up to seven after it
-constexpr size_t MAX_BLOQUE_STM = 256;   // the count byte holds N - 1
-constexpr int32_t PAUSA_TRAS_BORRADO = 5000;
+constexpr int32_t INTENTOS_SYNC_STM = 3;     // synchronisation bytes per Init_COM_STM
+constexpr int32_t INTENTOS_INIT_STM = 5;     // Init_COM_STM calls before giving up
+constexpr int32_t REGISTROS_BLOQUE = 8;      // a block: one record and up to seven after it
+constexpr size_t MAX_BLOQUE_STM = 256;       // the count byte holds N - 1
+constexpr int32_t PAUSA_TRAS_SYNC = 500;     // ms after a synchronisation that got no ACK
+constexpr int32_t PAUSA_TRAS_BORRADO = 5000; // ms: the flash settles after a global erase
+constexpr int32_t PAUSA_ENTRE_BYTES = 1;     // ms between a command byte and the next
 const std::string NO_DETECTADO_ARM = "No detectado VTR-900 (ARM)";
-
-Tinterface_enlace* enlace_de(int32_t puerto) {
-    return puerto >= 0 && puerto <= MAX_PUERTOS ? puertos[static_cast<size_t>(puerto)].load()
-                                                : nullptr;
-}
-
-// Every byte goes out as a send of its own; its outcome is not looked at.
-void enviar_byte(int32_t puerto, uint8_t b) {
-    if (Tinterface_enlace* e = enlace_de(puerto))
-        e->enviar_datos_nenlace(static_cast<uint8_t>(puerto), std::string(1, static_cast<char>(b)));
-}
-
-bool esperar_ack(int32_t puerto) {
-    Tinterface_enlace* e = enlace_de(puerto);
-    return e && e->recibir_datos_nenlace(static_cast<uint8_t>(puerto), tabla_retardo_rx[0],
-                                         ACK_STM) == TRAMA_RECIBIDA;
-}
 
 // The value of n hex digits from 0-based position pos, or nothing when the text is
 // too short or not hexadecimal there.
@@ -101,115 +83,118 @@ uint8_t xor_de(const std::vector<uint8_t>& v) {
         x ^= b;
     return x;
 }
+
+// The first outcome that is not Ok, in the order the replies came.
+Resultado primero_fallido(std::initializer_list<Resultado> rs) {
+    for (Resultado r : rs)
+        if (r != Resultado::Ok)
+            return r;
+    return Resultado::Ok;
+}
 } // namespace
 
-void Tmgrupo_superv::boot_sqn_STM() {
-    ejecutar_secuencia_dtr(*this, secuencias_dtr::boot_stm);
+void GrabadorArm::enviar_byte(uint8_t b) {
+    // Every byte goes out as a send of its own; its outcome is not looked at.
+    if (ctx_.enlace)
+        ctx_.enlace->enviar_datos_nenlace(ctx_.puerto, std::string(1, static_cast<char>(b)));
 }
 
-void Tmgrupo_superv::HW_reset_STM() {
-    ejecutar_secuencia_dtr(*this, secuencias_dtr::reset_stm);
-}
-
-int Tmgrupo_superv::enviar_char_STM(int32_t puerto, const std::string& linea,
-                                    const std::string& ack, int32_t max_intentos) {
-    int32_t intentos = 0;
-    int res = 0;
-    while (intentos < max_intentos && res != TRAMA_RECIBIDA) {
-        Tinterface_enlace* e = puerto >= 0 && puerto <= MAX_PUERTOS
-                                   ? puertos[static_cast<size_t>(puerto)].load()
-                                   : nullptr;
-        if (!e)
-            return ERROR_INTERFACE_NOOPEN;
-        const auto n = static_cast<uint8_t>(puerto);
-        e->enviar_datos_nenlace(n, linea);
-        res = e->recibir_datos_nenlace(n, tabla_retardo_rx[0], ack);
-        if (res != TRAMA_RECIBIDA)
-            ++intentos;
+Resultado GrabadorArm::esperar_ack() {
+    if (!ctx_.enlace)
+        return Resultado::FalloPuerto;
+    uint8_t b = 0;
+    const int r =
+        ctx_.enlace->recibir_byte_nfisico(tabla_retardo_rx[0], stm32::ACK, stm32::NACK, b);
+    if (r != TRAMA_RECIBIDA)
+        return resultado_de(r);
+    // A NACK ends the wait at once, and the trace says it was one, not a silence.
+    if (b == stm32::NACK) {
+        anotar_traza(ctx_.puerto, "NACK");
+        return Resultado::Nack;
     }
-    return res;
+    anotar_traza(ctx_.puerto, std::string(1, static_cast<char>(stm32::ACK)));
+    return Resultado::Ok;
 }
 
-bool Tmgrupo_superv::Init_COM_STM() {
-    if (Tinterface_enlace* e = enlace_seleccionado())
-        e->cambia_conf(115200, 8, 1, 'E', 0);
-    if (enviar_char_STM(fpcom.load(), std::string(1, SYNC_STM), ACK_STM, INTENTOS_SYNC_STM) ==
-        TRAMA_RECIBIDA)
-        return false;
-    retardo_msec(500);
-    return true;
+void GrabadorArm::boot_sqn_STM() {
+    ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::boot_stm);
 }
 
-bool Tmgrupo_superv::WPUN_STM(int32_t puerto) {
-    enviar_byte(puerto, 0x73);
-    retardo_msec(1);
-    enviar_byte(puerto, 0x8C);
-    const bool ack1 = esperar_ack(puerto);
-    const bool ack2 = esperar_ack(puerto); // the protection is off
-    return !(ack1 && ack2);
+void GrabadorArm::HW_reset_STM() {
+    ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::reset_stm);
 }
 
-bool Tmgrupo_superv::ER_STM(int32_t puerto) {
-    enviar_byte(puerto, 0x43);
-    retardo_msec(1);
-    enviar_byte(puerto, 0xBC);
-    const bool ack1 = esperar_ack(puerto);
-    retardo_msec(1);
-    enviar_byte(puerto, 0xFF); // global erase
-    retardo_msec(1);
-    enviar_byte(puerto, 0x00);             // its checksum
-    const bool ack2 = esperar_ack(puerto); // the erase is over
-    return !(ack1 && ack2);
+Resultado GrabadorArm::enviar_char_STM(uint8_t byte, int32_t max_intentos) {
+    return reintentar(max_intentos, Resultado::SinRespuesta, [&] {
+        if (!ctx_.enlace)
+            return Resultado::FalloPuerto;
+        enviar_byte(byte);
+        return esperar_ack();
+    });
 }
 
-bool Tmgrupo_superv::WM_STM(int32_t puerto) {
-    // The image is read once, line by line; the lines a block looks at but does not
-    // take are handled again by the main loop without being counted twice.
-    std::vector<std::string> lineas;
-    {
-        std::ifstream f(fichero_banco1.get());
-        if (!f.is_open()) {
-            fcarga = texto_mensaje(27);
-            domensaje();
-            return true;
-        }
-        std::string l;
-        while (std::getline(f, l)) {
-            if (!l.empty() && l.back() == '\r')
-                l.pop_back();
-            lineas.push_back(std::move(l));
-        }
-    }
+Resultado GrabadorArm::Init_COM_STM() {
+    if (ctx_.enlace)
+        ctx_.enlace->cambia_conf(115200, 8, 1, 'E', 0);
+    const Resultado r = enviar_char_STM(stm32::SYNC, INTENTOS_SYNC_STM);
+    if (r != Resultado::Ok)
+        ctx_.esperar(PAUSA_TRAS_SYNC);
+    return r;
+}
+
+Resultado GrabadorArm::WPUN_STM() {
+    enviar_byte(stm32::WRITE_UNPROTECT);
+    ctx_.esperar(PAUSA_ENTRE_BYTES);
+    enviar_byte(stm32::complemento(stm32::WRITE_UNPROTECT));
+    const Resultado ack1 = esperar_ack();
+    const Resultado ack2 = esperar_ack(); // the protection is off
+    return primero_fallido({ack1, ack2});
+}
+
+Resultado GrabadorArm::ER_STM() {
+    enviar_byte(stm32::ERASE);
+    ctx_.esperar(PAUSA_ENTRE_BYTES);
+    enviar_byte(stm32::complemento(stm32::ERASE));
+    const Resultado ack1 = esperar_ack();
+    ctx_.esperar(PAUSA_ENTRE_BYTES);
+    enviar_byte(stm32::GLOBAL_ERASE);
+    ctx_.esperar(PAUSA_ENTRE_BYTES);
+    enviar_byte(stm32::complemento(stm32::GLOBAL_ERASE)); // its checksum
+    const Resultado ack2 = esperar_ack();                 // the erase is over
+    return primero_fallido({ack1, ack2});
+}
+
+Resultado GrabadorArm::WM_STM(const std::string& imagen, int32_t total) {
+    // The lines a block looks at but does not take are handled again by the main
+    // loop without being counted twice.
+    const std::vector<std::string> lineas = partir_lineas(imagen);
 
     int32_t grabados = 0;
     uint32_t wr_base_addr = 0;
     int64_t vcont_bytes_STM = 0;
     size_t contadas = 0; // lines counted into vcont_bytes_STM so far
-    bool error = false;
+    Resultado resultado = Resultado::Ok;
     auto contar_hasta = [&](size_t i) {
         for (; contadas <= i && contadas < lineas.size(); ++contadas)
             vcont_bytes_STM += static_cast<int64_t>(lineas[contadas].size());
     };
-    auto fallo = [&] {
-        fcarga = texto_mensaje(27);
-        domensaje();
-        error = true;
+    auto fallo = [&](Resultado r) {
+        estado(texto_mensaje(Mensaje::ErrorMemoria));
+        resultado = r;
     };
 
     size_t i = 0;
-    while (i < lineas.size() && !error) {
+    while (i < lineas.size() && resultado == Resultado::Ok) {
         const std::string& linea = lineas[i];
         contar_hasta(i);
         ++i;
         const auto reg = leer_registro(linea);
         if (!reg) {
-            fallo();
+            fallo(Resultado::ErrorFichero);
             break;
         }
-        if (linea.find(REG_FIN) != std::string::npos) {
-            fcarga = texto_mensaje(25);
-            domensaje();
-        }
+        if (linea.find(REG_FIN) != std::string::npos)
+            estado(texto_mensaje(Mensaje::MemoriaCompleta));
         if (linea.find(":02000004") != std::string::npos)
             wr_base_addr = reg->base;
         if (reg->tipo != 0 || wr_base_addr == 0)
@@ -223,13 +208,13 @@ bool Tmgrupo_superv::WM_STM(int32_t puerto) {
         std::vector<uint8_t> datos = reg->datos;
         for (int32_t unidos = 1; unidos < REGISTROS_BLOQUE; ++unidos) {
             if (i >= lineas.size()) {
-                fallo(); // the image ends inside a block: no end record
+                fallo(Resultado::ErrorFichero); // the image ends inside a block: no end record
                 break;
             }
             contar_hasta(i);
             const auto sig = leer_registro(lineas[i]);
             if (!sig) {
-                fallo();
+                fallo(Resultado::ErrorFichero);
                 break;
             }
             if (sig->tipo != 0 || datos.size() + sig->datos.size() > MAX_BLOQUE_STM)
@@ -237,79 +222,72 @@ bool Tmgrupo_superv::WM_STM(int32_t puerto) {
             datos.insert(datos.end(), sig->datos.begin(), sig->datos.end());
             ++i;
         }
-        if (error)
+        if (resultado != Resultado::Ok)
             break;
         if (datos.empty())
             continue; // a record of no data: nothing to write
 
-        enviar_byte(puerto, 0x31);
-        enviar_byte(puerto, 0xCE);
-        const bool ack_cmd = esperar_ack(puerto);
+        enviar_byte(stm32::WRITE_MEMORY);
+        enviar_byte(stm32::complemento(stm32::WRITE_MEMORY));
+        const Resultado ack_cmd = esperar_ack();
 
         const std::vector<uint8_t> dir{
             static_cast<uint8_t>(direccion >> 24), static_cast<uint8_t>(direccion >> 16),
             static_cast<uint8_t>(direccion >> 8), static_cast<uint8_t>(direccion)};
         for (uint8_t b : dir)
-            enviar_byte(puerto, b);
-        enviar_byte(puerto, xor_de(dir));
-        const bool ack_dir = esperar_ack(puerto);
+            enviar_byte(b);
+        enviar_byte(xor_de(dir));
+        const Resultado ack_dir = esperar_ack();
 
         const auto n_menos_1 = static_cast<uint8_t>(datos.size() - 1);
-        enviar_byte(puerto, n_menos_1);
+        enviar_byte(n_menos_1);
         for (uint8_t b : datos)
-            enviar_byte(puerto, b);
-        enviar_byte(puerto, static_cast<uint8_t>(n_menos_1 ^ xor_de(datos)));
-        const bool ack_datos = esperar_ack(puerto);
+            enviar_byte(b);
+        enviar_byte(static_cast<uint8_t>(n_menos_1 ^ xor_de(datos)));
+        const Resultado ack_datos = esperar_ack();
 
-        if (ack_cmd && ack_dir && ack_datos) {
+        const Resultado r = primero_fallido({ack_cmd, ack_dir, ack_datos});
+        if (r == Resultado::Ok) {
             grabados += static_cast<int32_t>(datos.size());
-            fcarga = texto_mensaje(26) + std::to_string(grabados) + " Bytes";
-            domensaje();
-            cont_bytes_parcial = static_cast<int>(vcont_bytes_STM);
-            const int64_t total = size_tele.load();
+            estado(texto_mensaje(Mensaje::Grabados) + std::to_string(grabados) + " Bytes");
             // Each line is counted once, so only an image larger than announced could
             // pass 100 %; an unknown size shows no progress.
-            fprogreso =
-                total > 0
-                    ? static_cast<int32_t>(std::min<int64_t>(100, vcont_bytes_STM * 100 / total))
-                    : 0;
-            doprogreso();
+            ctx_.informador.progreso(total > 0 ? static_cast<int32_t>(std::min<int64_t>(
+                                                     100, vcont_bytes_STM * 100 / total))
+                                               : 0);
         } else {
-            fallo();
+            fallo(r);
         }
     }
-    cont_bytes_parcial = static_cast<int>(vcont_bytes_STM);
-    return error;
+    caracteres_leidos_ = static_cast<int32_t>(vcont_bytes_STM);
+    return resultado;
 }
 
-bool Tmgrupo_superv::grabar_micro_STM() {
+Resultado GrabadorArm::grabar_micro_STM(const std::string& imagen, int32_t total) {
+    caracteres_leidos_ = 0;
     auto sincronizar = [this] {
-        bool err = true;
-        for (int32_t n = 0; n < INTENTOS_INIT_STM && err; ++n)
-            err = Init_COM_STM();
-        return err;
+        return reintentar(INTENTOS_INIT_STM, Resultado::SinRespuesta,
+                          [this] { return Init_COM_STM(); });
     };
     boot_sqn_STM();
-    bool error = sincronizar();
-    if (error) {
-        fcarga = NO_DETECTADO_ARM;
-        domensaje();
+    Resultado r = sincronizar();
+    if (r != Resultado::Ok) {
+        estado(NO_DETECTADO_ARM);
     } else {
-        error = WPUN_STM(fpcom.load());
+        r = WPUN_STM();
         boot_sqn_STM(); // the controller restarted to apply the unprotection
-        if (!error)
-            error = sincronizar();
-        if (error) {
-            fcarga = NO_DETECTADO_ARM;
-            domensaje();
+        if (r == Resultado::Ok)
+            r = sincronizar();
+        if (r != Resultado::Ok) {
+            estado(NO_DETECTADO_ARM);
         } else {
-            error = ER_STM(fpcom.load());
-            if (!error) {
-                retardo_msec(PAUSA_TRAS_BORRADO);
-                error = WM_STM(fpcom.load());
+            r = ER_STM();
+            if (r == Resultado::Ok) {
+                ctx_.esperar(PAUSA_TRAS_BORRADO);
+                r = WM_STM(imagen, total);
             }
         }
     }
     HW_reset_STM();
-    return error;
+    return r;
 }

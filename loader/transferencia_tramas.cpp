@@ -1,12 +1,11 @@
-// Framed request/reply exchanges and the firmware transfers to the unit's running
-// software: identification, start, data packets with a rolling 3-bit sequence
-// number, and the end message carrying the CRC-32 of all data sent.
+#include "loader/transferencia_tramas.h"
+
 #include "common/global.h"
 #include "comms/tint_enlace.h"
-#include "loader/tmgrupo_superv.h"
+#include "loader/lineas.h"
+#include "loader/reintentos.h"
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@ constexpr uint8_t COMANDO_ESTADO = 4;
 // stays within the frame's one-byte length.
 constexpr size_t MAX_TEXTO_PAQUETE_HEX = 252;
 constexpr int INTENTOS_NORMAL = 3;
+constexpr int INTENTOS_ESTADO = 3; // attempts of the status and programming-mode requests
 constexpr int INTENTOS_INICIO_HEX = 6;
 // The unit makes room for a binary image before it answers the start.
 constexpr int ESPERA_INICIO_BIN = 20000;
@@ -69,21 +69,6 @@ int32_t porcentaje(long long hecho, long long total) {
     return static_cast<int32_t>(std::clamp(p, 0.0, 100.0));
 }
 
-// The lines of a text file without their line ends (LF or CR LF). False when the
-// file cannot be opened or read.
-bool leer_lineas(const std::string& ruta, std::vector<std::string>& lineas) {
-    std::ifstream f(ruta, std::ios::binary);
-    if (!f.is_open())
-        return false;
-    std::string linea;
-    while (std::getline(f, linea)) {
-        if (!linea.empty() && linea.back() == '\r')
-            linea.pop_back();
-        lineas.push_back(std::move(linea));
-    }
-    return !f.bad();
-}
-
 } // namespace
 
 void prepararPeticionEstado(Tmensaje& mensaje) {
@@ -99,60 +84,60 @@ void prepararPeticionModoProgramacion(Tmensaje& mensaje) {
     mensaje.fnbytes = 1;
 }
 
-int Tmgrupo_superv::enviar_mensaje(Tmensaje& mensajeTx, Tmensaje& mensajeRx, int32_t max_intentos,
-                                   int32_t tiempo_espera) {
-    const uint8_t puerto = fpcom.load();
+int TransferenciaTramas::enviar_mensaje(Tmensaje& mensajeTx, Tmensaje& mensajeRx,
+                                        int32_t max_intentos, int32_t tiempo_espera) {
     const size_t ptx = mensajeTx.fproto < MAX_PROTOCOLOS ? mensajeTx.fproto : 0;
     const size_t prx = mensajeRx.fproto < MAX_PROTOCOLOS ? mensajeRx.fproto : 0;
-    int intentos = 0;
-    int resultado = 0;
-    while (intentos < max_intentos && resultado != TRAMA_RECIBIDA) {
-        Tinterface_enlace* l = enlace();
+    return reintentar(max_intentos, 0, [&] {
+        Tinterface_enlace* l = ctx_.enlace;
         if (!l)
             return ERROR_INTERFACE_NOOPEN; // the port was closed: nothing to send on
-        (void)l->enviar_trama_nenlace(puerto, tabla_retardo_tx[ptx], mensajeTx);
-        if (tiempo_espera != 0)
-            retardo_msec(tiempo_espera);
-        resultado = l->recibir_trama_nenlace(puerto, tabla_retardo_rx[prx], mensajeRx);
-        if (resultado != TRAMA_RECIBIDA)
-            ++intentos;
-    }
-    return resultado;
+        (void)l->enviar_trama_nenlace(ctx_.puerto, tabla_retardo_tx[ptx], mensajeTx);
+        ctx_.esperar(tiempo_espera);
+        return l->recibir_trama_nenlace(ctx_.puerto, tabla_retardo_rx[prx], mensajeRx);
+    });
 }
 
-bool Tmgrupo_superv::abrirTransferencia(const std::string& id, int32_t mensaje) {
-    error_max_ficheros = false;
-    fcarga = texto_mensaje(mensaje);
-    domensaje();
+int TransferenciaTramas::pedir_estado() {
+    tx_.fdireccion = 0;
+    tx_.fdireccion_ext = 0;
+    prepararPeticionEstado(tx_);
+    rx_.trama_nenlace.fill(0);
+    return enviar_mensaje(tx_, rx_, INTENTOS_ESTADO, 0);
+}
+
+int TransferenciaTramas::pedir_modo_programacion() {
+    tx_.fdireccion = 0;
+    tx_.fdireccion_ext = 0;
+    prepararPeticionModoProgramacion(tx_);
+    return enviar_mensaje(tx_, rx_, INTENTOS_ESTADO, 0);
+}
+
+Resultado TransferenciaTramas::abrirTransferencia(const std::string& id, Mensaje mensaje) {
+    ctx_.informador.estado(texto_mensaje(mensaje));
     // The identification travels with its two zero bytes in a one-byte length.
     if (id.size() + 2 > 255)
-        return false;
-    preparar_identificacion(*mensaje_tx, id);
-    return enviar_mensaje(*mensaje_tx, *mensaje_rx, INTENTOS_NORMAL, ESPERA_NORMAL) ==
-           TRAMA_RECIBIDA;
+        return Resultado::ErrorFichero;
+    preparar_identificacion(tx_, id);
+    return resultado_de(enviar_mensaje(tx_, rx_, INTENTOS_NORMAL, ESPERA_NORMAL));
 }
 
-bool Tmgrupo_superv::grabar_flash_intelhex(const std::string& id) {
-    if (!abrirTransferencia(id, 17))
-        return true;
-    Tmensaje& tx = *mensaje_tx;
-    Tmensaje& rx = *mensaje_rx;
+Resultado TransferenciaTramas::grabar_flash_intelhex(const std::string& id,
+                                                     const std::string& texto, long long hechos,
+                                                     long long total) {
+    if (Resultado r = abrirTransferencia(id, Mensaje::ProgramandoBloque2); r != Resultado::Ok)
+        return r;
     uint32_t crc = 0;
     int contador = 0;
 
-    long long vcont_bytes = cont_bytes_parcial.load();
-    preparar(tx, SUBCOMANDO_INICIO_TRANSFERENCIA, 0);
-    tx.trama_nenlace[1] = TRANSFERENCIA_FIRMWARE;
-    tx.fnbytes = 2;
+    long long vcont_bytes = hechos;
+    preparar(tx_, SUBCOMANDO_INICIO_TRANSFERENCIA, 0);
+    tx_.trama_nenlace[1] = TRANSFERENCIA_FIRMWARE;
+    tx_.fnbytes = 2;
     // The unit may take the start without a word: the transfer goes on regardless.
-    (void)enviar_mensaje(tx, rx, INTENTOS_INICIO_HEX, ESPERA_NORMAL);
+    (void)enviar_mensaje(tx_, rx_, INTENTOS_INICIO_HEX, ESPERA_NORMAL);
 
-    // The whole file is read first, so that a file that cannot be read fails the
-    // transfer before any packet leaves.
-    std::vector<std::string> lineas;
-    if (!leer_lineas(fichero_banco2.get(), lineas))
-        return true;
-    const long long total = size_tele.load();
+    const std::vector<std::string> lineas = partir_lineas(texto);
 
     // Lines are concatenated into packets of at most 252 characters; a line that
     // does not fit opens the next packet. A line longer than a packet goes in
@@ -162,21 +147,21 @@ bool Tmgrupo_superv::grabar_flash_intelhex(const std::string& id) {
     std::string pendiente;
     bool hay_pendiente = false;
     while (i < lineas.size() || hay_pendiente) {
-        std::string texto;
+        std::string paquete;
         if (hay_pendiente) {
-            texto = std::move(pendiente);
+            paquete = std::move(pendiente);
             hay_pendiente = false;
         } else {
-            texto = lineas[i++];
+            paquete = lineas[i++];
         }
-        if (texto.size() > MAX_TEXTO_PAQUETE_HEX) {
-            pendiente = texto.substr(MAX_TEXTO_PAQUETE_HEX);
+        if (paquete.size() > MAX_TEXTO_PAQUETE_HEX) {
+            pendiente = paquete.substr(MAX_TEXTO_PAQUETE_HEX);
             hay_pendiente = true;
-            texto.resize(MAX_TEXTO_PAQUETE_HEX);
+            paquete.resize(MAX_TEXTO_PAQUETE_HEX);
         } else {
             while (i < lineas.size()) {
-                if (texto.size() + lineas[i].size() <= MAX_TEXTO_PAQUETE_HEX) {
-                    texto += lineas[i++];
+                if (paquete.size() + lineas[i].size() <= MAX_TEXTO_PAQUETE_HEX) {
+                    paquete += lineas[i++];
                 } else {
                     pendiente = lineas[i++];
                     hay_pendiente = true;
@@ -184,116 +169,97 @@ bool Tmgrupo_superv::grabar_flash_intelhex(const std::string& id) {
                 }
             }
         }
-        const auto* datos = reinterpret_cast<const uint8_t*>(texto.data());
+        const auto* datos = reinterpret_cast<const uint8_t*>(paquete.data());
         // An empty chunk leaves the running CRC as it is (the update form gives 0
         // for no data, which would drop what came before).
-        if (!texto.empty())
-            crc = Tinterface_enlace::calcular_crc_32(crc, datos, texto.size());
+        if (!paquete.empty())
+            crc = Tinterface_enlace::calcular_crc_32(crc, datos, paquete.size());
         ++contador;
-        preparar_paquete(tx, datos, texto.size(), contador);
+        preparar_paquete(tx_, datos, paquete.size(), contador);
         // An unanswered packet does not stop the transfer: the end message decides.
-        (void)enviar_mensaje(tx, rx, INTENTOS_NORMAL, ESPERA_GRABAR);
-        vcont_bytes += static_cast<long long>(texto.size());
-        fprogreso = porcentaje(vcont_bytes, total);
-        doprogreso();
+        (void)enviar_mensaje(tx_, rx_, INTENTOS_NORMAL, ESPERA_GRABAR);
+        vcont_bytes += static_cast<long long>(paquete.size());
+        ctx_.informador.progreso(porcentaje(vcont_bytes, total));
     }
 
-    fcrc = crc;
-    docrc();
+    ctx_.informador.crc(crc);
     ++contador;
-    preparar_fin(tx, crc, contador);
-    return enviar_mensaje(tx, rx, INTENTOS_NORMAL, ESPERA_NORMAL) != TRAMA_RECIBIDA;
+    preparar_fin(tx_, crc, contador);
+    return resultado_de(enviar_mensaje(tx_, rx_, INTENTOS_NORMAL, ESPERA_NORMAL));
 }
 
-bool Tmgrupo_superv::grabar_flash_bin(const std::string& id) {
-    if (!abrirTransferencia(id, 18))
-        return true;
-    Tmensaje& tx = *mensaje_tx;
-    Tmensaje& rx = *mensaje_rx;
-
-    std::ifstream f(fichero_banco3.get(), std::ios::binary);
-    if (!f.is_open())
-        return true;
-    auto leer_byte = [&f](uint8_t& b) {
-        char c = 0;
-        if (!f.get(c))
-            return false;
-        b = static_cast<uint8_t>(c);
-        return true;
-    };
+Resultado TransferenciaTramas::grabar_flash_bin(const std::string& id, const std::string& fichero,
+                                                long long hechos) {
+    if (Resultado r = abrirTransferencia(id, Mensaje::Programando); r != Resultado::Ok)
+        return r;
 
     // The image follows a header of four text lines ended by CR LF. Only bytes that
-    // were actually read are counted, so the size can never go below zero.
-    long long bytes_saltados = 0;
+    // are there are counted, so the size can never go below zero.
+    size_t pos = 0;
+    auto leer_byte = [&](uint8_t& b) {
+        if (pos >= fichero.size())
+            return false;
+        b = static_cast<uint8_t>(fichero[pos++]);
+        return true;
+    };
     bool ultimo_cr = false;
     for (int linea = 0; linea < 4; ++linea) {
         uint8_t b = 0;
         if (!ultimo_cr) {
             while (leer_byte(b)) {
-                ++bytes_saltados;
                 ultimo_cr = b == CR;
                 if (ultimo_cr)
                     break;
             }
         }
-        if (ultimo_cr && leer_byte(b)) { // the line feed
-            ++bytes_saltados;
+        if (ultimo_cr && leer_byte(b)) // the line feed
             ultimo_cr = b == CR;
-        }
     }
-    if (f.bad())
-        return true;
-    f.clear();
-    f.seekg(0, std::ios::end);
-    const long long tamano = static_cast<long long>(f.tellg());
-    f.seekg(bytes_saltados, std::ios::beg);
-    if (tamano < 0 || !f)
-        return true; // not a file whose size can be read
-    const long long size_fichero = std::max(0LL, tamano - bytes_saltados);
+    const size_t inicio = pos;
+    const long long size_fichero = static_cast<long long>(fichero.size() - inicio);
     if (size_fichero > 0xFFFFFFFFLL)
-        return true; // the start message carries the size in four bytes
-    long long vcont_bytes = cont_bytes_parcial.load();
+        return Resultado::ErrorFichero; // the start message carries the size in four bytes
+    long long vcont_bytes = hechos;
 
-    preparar(tx, SUBCOMANDO_INICIO_TRANSFERENCIA, 0);
-    tx.trama_nenlace[1] = TRANSFERENCIA_FIRMWARE;
-    poner_be32(tx.trama_nenlace, 2, static_cast<uint32_t>(size_fichero));
-    tx.fnbytes = 6;
-    if (enviar_mensaje(tx, rx, INTENTOS_NORMAL, ESPERA_INICIO_BIN) != TRAMA_RECIBIDA)
-        return true;
+    preparar(tx_, SUBCOMANDO_INICIO_TRANSFERENCIA, 0);
+    tx_.trama_nenlace[1] = TRANSFERENCIA_FIRMWARE;
+    poner_be32(tx_.trama_nenlace, 2, static_cast<uint32_t>(size_fichero));
+    tx_.fnbytes = 6;
+    if (Resultado r = resultado_de(enviar_mensaje(tx_, rx_, INTENTOS_NORMAL, ESPERA_INICIO_BIN));
+        r != Resultado::Ok)
+        return r;
     // Byte 2 of the answer accepts (0) or refuses the image. An answer too short to
     // carry it says nothing, and is not taken for an acceptance.
-    if (rx.fnbytes < 3)
-        return true;
-    if (rx.trama_nenlace[2] != 0) {
-        error_max_ficheros = true;
-        return true;
-    }
+    if (rx_.fnbytes < 3)
+        return Resultado::SinRespuesta;
+    if (rx_.trama_nenlace[2] != 0)
+        return Resultado::Rechazado;
 
     uint32_t crc = 0;
     int contador = 0;
-    std::vector<uint8_t> bloque(MAX_SIZE_PAQUETE_BIN);
-    for (;;) {
-        f.read(reinterpret_cast<char*>(bloque.data()), MAX_SIZE_PAQUETE_BIN);
-        const auto n = static_cast<size_t>(f.gcount());
-        if (f.bad())
-            return true; // a read error: the unit must not get a short image as complete
+    const auto* imagen = reinterpret_cast<const uint8_t*>(fichero.data()) + inicio;
+    const size_t tamano = fichero.size() - inicio;
+    const auto paquete = static_cast<size_t>(MAX_SIZE_PAQUETE_BIN);
+    for (size_t hecho = 0;;) {
+        const size_t n = std::min(paquete, tamano - hecho);
         if (n == 0)
             break;
-        crc = Tinterface_enlace::calcular_crc_32(crc, bloque.data(), n);
+        const uint8_t* bloque = imagen + hecho;
+        crc = Tinterface_enlace::calcular_crc_32(crc, bloque, n);
         ++contador;
-        preparar_paquete(tx, bloque.data(), n, contador);
-        if (enviar_mensaje(tx, rx, INTENTOS_NORMAL, ESPERA_GRABAR) != TRAMA_RECIBIDA)
-            return true;
+        preparar_paquete(tx_, bloque, n, contador);
+        if (Resultado r = resultado_de(enviar_mensaje(tx_, rx_, INTENTOS_NORMAL, ESPERA_GRABAR));
+            r != Resultado::Ok)
+            return r;
+        hecho += n;
         vcont_bytes += static_cast<long long>(n);
-        fprogreso = porcentaje(vcont_bytes, size_fichero);
-        doprogreso();
-        if (n < static_cast<size_t>(MAX_SIZE_PAQUETE_BIN))
+        ctx_.informador.progreso(porcentaje(vcont_bytes, size_fichero));
+        if (n < paquete)
             break;
     }
 
-    fcrc = crc;
-    docrc();
+    ctx_.informador.crc(crc);
     ++contador;
-    preparar_fin(tx, crc, contador);
-    return enviar_mensaje(tx, rx, INTENTOS_NORMAL, ESPERA_NORMAL) != TRAMA_RECIBIDA;
+    preparar_fin(tx_, crc, contador);
+    return resultado_de(enviar_mensaje(tx_, rx_, INTENTOS_NORMAL, ESPERA_NORMAL));
 }

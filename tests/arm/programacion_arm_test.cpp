@@ -1,32 +1,28 @@
 // ARM programming end to end through the simulated bootloader, in simulated time.
 
-#include "dtr/grupo_prueba.h"
+#include "support/rig_procedimientos.h"
 
-#include "arm/imagen_hex.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 
 namespace {
 
-using Evento = ListenerGrabador::Evento;
 const std::string NO_DETECTADO = "No detectado VTR-900 (ARM)";
 
 class ProgramacionArm : public ::testing::Test {
 protected:
-    GrupoPrueba g{SimUnit::Controller::ARM};
-    QTemporaryDir dir;
+    RigProcedimientos g{SimUnit::Controller::ARM};
+    std::string imagen;
+    int32_t total = 0;
 
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        idioma_actual_texto = 2; // English
-    }
     SimArmBootloader& bl() { return g.unidad().armBootloader(); }
     void preparar(const ImagenHex& img) {
-        fichero_banco1 = img.escribir(dir);
-        size_tele = img.caracteres();
+        imagen = img.texto();
+        total = img.caracteres();
     }
-    bool grabar() { return g.grupo.grabar_micro_STM(); }
-    std::vector<std::string> estados() const { return g.listener.textos(Evento::Estado); }
+    Resultado grabar() { return g.arm().grabar_micro_STM(imagen, total); }
+    std::vector<std::string> estados() const { return g.rec.estados(); }
     std::vector<size_t> bloques() {
         std::vector<size_t> v;
         for (const auto& b : bl().blocks())
@@ -69,18 +65,16 @@ TEST_F(ProgramacionArm, MemoryEqualsTheImage) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nombre);
-        GrupoPrueba gc{SimUnit::Controller::ARM};
+        RigProcedimientos gc{SimUnit::Controller::ARM};
         ImagenHex img;
         img.extendida(0x0800)
             .seguidos(0x0000, c.registros, c.tam, 1)
             .extendida(0x0801)
             .seguidos(0x2000, 3, c.tam, 90)
             .fin();
-        fichero_banco1 = img.escribir(dir);
-        size_tele = img.caracteres();
-        idioma_actual_texto = 2;
+        GrabadorArm arm = gc.arm();
 
-        EXPECT_FALSE(gc.grupo.grabar_micro_STM());
+        EXPECT_EQ(arm.grabar_micro_STM(img.texto(), img.caracteres()), Resultado::Ok);
         SimArmBootloader& b = gc.unidad().armBootloader();
         EXPECT_EQ(b.memory(), img.memoria);
         EXPECT_EQ(b.eraseCount(), 1);
@@ -94,13 +88,13 @@ TEST_F(ProgramacionArm, MemoryEqualsTheImage) {
         for (size_t t : c.bloques)
             esperado.push_back(escrito(total += static_cast<int>(t)));
         esperado.push_back(texto_mensaje(25));
-        EXPECT_EQ(gc.listener.textos(Evento::Estado), esperado);
+        EXPECT_EQ(gc.rec.estados(), esperado);
 
-        const auto p = gc.listener.progresos();
+        const auto p = gc.rec.progresos();
         ASSERT_EQ(p.size(), c.bloques.size());
         EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
         EXPECT_EQ(p.back(), 100);
-        EXPECT_EQ(cont_bytes_parcial.load(), img.caracteres());
+        EXPECT_EQ(arm.caracteres_leidos(), img.caracteres());
     }
 }
 
@@ -115,7 +109,7 @@ TEST_F(ProgramacionArm, MergedRecordsFollowThePaddedData) {
     img.extendida(0x0800).datos(0x4000, d).datos(0x7000, e).fin();
     preparar(img);
 
-    EXPECT_FALSE(grabar());
+    EXPECT_EQ(grabar(), Resultado::Ok);
     std::map<uint32_t, uint8_t> esperado;
     uint32_t dir = 0x08000000;
     auto poner = [&](const std::vector<uint8_t>& v) {
@@ -138,7 +132,7 @@ TEST_F(ProgramacionArm, RecordsWithoutUpperAddressWriteNothing) {
     img.extendida(0x0000).datos(0x0020, patron(16, 3)).fin();
     preparar(img);
 
-    EXPECT_FALSE(grabar());
+    EXPECT_EQ(grabar(), Resultado::Ok);
     EXPECT_TRUE(bl().memory().empty());
     EXPECT_EQ(comandos(0x31), 0);
     EXPECT_EQ(estados(), (std::vector<std::string>{texto_mensaje(25)}));
@@ -148,6 +142,7 @@ TEST_F(ProgramacionArm, RecordsWithoutUpperAddressWriteNothing) {
 struct CasoFallo {
     const char* nombre;
     SimArmBootloader::Faults fallos;
+    Resultado resultado;
     std::vector<std::string> (*mensajes)();
     int sincronizaciones; // synchronisation bytes received by the bootloader
     int borrados;         // erase commands received
@@ -166,13 +161,13 @@ TEST_F(ProgramacionArm, FailuresStopTheSequenceAndResetTheController) {
     F nack;
     nack.nackWriteBlock = 2;
     const std::vector<CasoFallo> casos = {
-        {"no synchronisation", mudo, [] { return std::vector<std::string>{NO_DETECTADO}; }, 15, 0,
-         0},
-        {"Write Unprotect refused", protegido,
+        {"no synchronisation", mudo, Resultado::SinRespuesta,
+         [] { return std::vector<std::string>{NO_DETECTADO}; }, 15, 0, 0},
+        {"Write Unprotect refused", protegido, Resultado::Nack,
          [] { return std::vector<std::string>{NO_DETECTADO}; }, 1, 0, 0},
-        {"erase slower than the ACK time-out", lento, [] { return std::vector<std::string>{}; }, 2,
-         1, 0},
-        {"second block NACKed", nack,
+        {"erase slower than the ACK time-out", lento, Resultado::SinRespuesta,
+         [] { return std::vector<std::string>{}; }, 2, 1, 0},
+        {"second block NACKed", nack, Resultado::Nack,
          [] {
              return std::vector<std::string>{escrito(128), texto_mensaje(27)};
          },
@@ -180,16 +175,18 @@ TEST_F(ProgramacionArm, FailuresStopTheSequenceAndResetTheController) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nombre);
-        GrupoPrueba gc{SimUnit::Controller::ARM};
+        RigProcedimientos gc{SimUnit::Controller::ARM, 0, true};
+        hab_traza = true;
         gc.unidad().armBootloader().setFaults(c.fallos);
         ImagenHex img;
         img.extendida(0x0800).seguidos(0, 24, 16, 3).fin();
-        fichero_banco1 = img.escribir(dir);
-        size_tele = img.caracteres();
-        idioma_actual_texto = 2;
 
-        EXPECT_TRUE(gc.grupo.grabar_micro_STM());
-        EXPECT_EQ(gc.listener.textos(Evento::Estado), c.mensajes());
+        EXPECT_EQ(gc.arm().grabar_micro_STM(img.texto(), img.caracteres()), c.resultado);
+        EXPECT_EQ(gc.rec.estados(), c.mensajes());
+        // A NACK is traced as one; a silence leaves no line.
+        const auto traza = gc.takeTrace();
+        EXPECT_EQ(std::count(traza.begin(), traza.end(), "NACK"),
+                  c.resultado == Resultado::Nack ? 1 : 0);
         SimArmBootloader& b = gc.unidad().armBootloader();
         const auto& cmds = b.commands();
         EXPECT_EQ(std::count_if(cmds.begin(), cmds.end(), [](auto& x) { return x.code == 0x7F; }),
@@ -225,17 +222,15 @@ TEST_F(ProgramacionArm, MalformedImageFailsCleanly) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nombre);
-        GrupoPrueba gc{SimUnit::Controller::ARM};
+        RigProcedimientos gc{SimUnit::Controller::ARM};
         ImagenHex img;
         img.extendida(0x0800).seguidos(0, 10, 16, 3);
         if (!c.cortar)
             img.linea(c.linea).seguidos(0x0100, 4, 16, 40).fin();
-        fichero_banco1 = img.escribir(dir);
-        size_tele = img.caracteres();
-        idioma_actual_texto = 2;
 
-        EXPECT_TRUE(gc.grupo.grabar_micro_STM());
-        const auto e = gc.listener.textos(Evento::Estado);
+        EXPECT_EQ(gc.arm().grabar_micro_STM(img.texto(), img.caracteres()),
+                  Resultado::ErrorFichero);
+        const auto e = gc.rec.estados();
         ASSERT_FALSE(e.empty());
         EXPECT_EQ(e.back(), texto_mensaje(27));
         std::vector<size_t> tam;
@@ -248,11 +243,12 @@ TEST_F(ProgramacionArm, MalformedImageFailsCleanly) {
     }
 }
 
-TEST_F(ProgramacionArm, MissingImageFileFailsCleanly) {
-    fichero_banco1 = dir.filePath("absent.hex").toStdString();
-    size_tele = 100;
-    EXPECT_TRUE(grabar());
-    EXPECT_EQ(estados(), (std::vector<std::string>{texto_mensaje(27)}));
+// An image with no lines at all: the controller is erased (the load sequence never
+// gets here with such an image), nothing is written, and the controller is reset.
+TEST_F(ProgramacionArm, EmptyImageWritesNothingAndResetsTheController) {
+    preparar(ImagenHex{});
+    EXPECT_EQ(grabar(), Resultado::Ok);
+    EXPECT_TRUE(estados().empty());
     EXPECT_EQ(comandos(0x43), 1);
     EXPECT_TRUE(bl().blocks().empty());
     esperar_reset_final();
@@ -265,11 +261,9 @@ TEST_F(ProgramacionArm, ProgressStaysWithinBoundsWhateverTheAnnouncedSize) {
     img.extendida(0x0800).seguidos(0, 24, 16, 3).fin();
     for (int32_t anunciado : {0, 100}) {
         SCOPED_TRACE(anunciado);
-        GrupoPrueba gc{SimUnit::Controller::ARM};
-        fichero_banco1 = img.escribir(dir);
-        size_tele = anunciado;
-        EXPECT_FALSE(gc.grupo.grabar_micro_STM());
-        const auto p = gc.listener.progresos();
+        RigProcedimientos gc{SimUnit::Controller::ARM};
+        EXPECT_EQ(gc.arm().grabar_micro_STM(img.texto(), anunciado), Resultado::Ok);
+        const auto p = gc.rec.progresos();
         ASSERT_EQ(p.size(), 3u);
         for (int v : p)
             EXPECT_EQ(v, anunciado == 0 ? 0 : 100);
@@ -284,7 +278,7 @@ TEST_F(ProgramacionArm, WriteMemoryBlockByteByByte) {
     ImagenHex img;
     img.extendida(0x0800).seguidos(0, 16, 16, 5).fin();
     preparar(img);
-    EXPECT_FALSE(grabar());
+    EXPECT_EQ(grabar(), Resultado::Ok);
     EXPECT_EQ(bl().memory(), img.memoria);
     int aRitmo = 0;
     for (const auto& r : g.linea().bytes()) {

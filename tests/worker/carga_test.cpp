@@ -1,7 +1,7 @@
 // Loads from the Load request to the final reset and version read-back, against the
 // simulated unit: what reached the unit's memories and its running software, and
 // what the front end was told, in order.
-#include "worker_rig.h"
+#include "support/worker_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -51,16 +51,18 @@ TEST(WorkerLoad, ArmUnitImageWritesBothBanksResetsAndReadsTheNewVersion) {
                        return v;
                    }()),
                    con_fin(registros_datos(0x4000, 600, 0x55))};
-    fichero_banco1 = rig.write("b1.hex", b.b1);
-    fichero_banco2 = rig.write("b2.hex", b.b2);
-    tipo_fichero = TIPO_FICHERO_VTR_ARM;
-    id_str = "FIRMVTR-900_0412";
-    modo_fichero_str = "HEX";
-    size_tele = total_caracteres(b.b1) + total_caracteres(b.b2);
+    const TrabajoCarga trabajo =
+        trabajo_unidad(TIPO_FICHERO_VTR_ARM, "FIRMVTR-900_0412", b.b1, b.b2);
+    // The selection variables name something else: the load reads only its job.
+    tipo_fichero = TIPO_FICHERO_MOD;
+    fichero_banco1 = "absent-b1.hex";
+    fichero_banco2 = "absent-b2.hex";
+    id_str = "FIRMQLN-300_0102";
+    size_tele = 1;
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo));
 
     EXPECT_EQ(rig.unit().armBootloader().memory(), bytes_de(0x08000000, 100, 0x10));
     const auto r = rig.unit().software().records();
@@ -94,17 +96,11 @@ TEST(WorkerLoad, XaUnitImageFromJointFileWritesBothBanksAndLeavesTheChoiceOpen) 
                        return v;
                    }()),
                    con_fin(registros_datos(0x8000, 300, 0x33))};
-    fichero_banco1 = rig.write("b1.hex", b.b1);
-    fichero_banco2 = rig.write("b2.hex", b.b2);
-    tipo_fichero = TIPO_FICHERO_VTR_XA;
     tipo_sw = TIPO_FIRM_VTR_XACLASSA; // the operator's choice for this load
-    id_str = "FIRMVTR-900_0307";
-    modo_fichero_str = "HEX";
-    size_tele = total_caracteres(b.b1) + total_caracteres(b.b2);
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_unidad(TIPO_FICHERO_VTR_XA, "FIRMVTR-900_0307", b.b1, b.b2)));
 
     auto esperado = bytes_de(0x0000, 64, 0x01);
     esperado.merge(bytes_de(0x2100, 40, 0x80));
@@ -132,20 +128,13 @@ TEST(WorkerLoad, ModuleFirmwareInBothFormsReachesTheRunningSoftware) {
         std::vector<std::string> lineas = cabecera;
         const auto regs = con_fin(registros_datos(0x1000, 400, 0x21));
         lineas.insert(lineas.end(), regs.begin(), regs.end());
-        if (binario) {
-            fichero_banco3 = rig.writeBinary("m.bin", cabecera, datos);
-            modo_fichero_str = "BIN";
-        } else {
-            fichero_banco2 = rig.write("m.hex", lineas);
-            modo_fichero_str = "HEX";
-        }
-        tipo_fichero = TIPO_FICHERO_MOD;
-        id_str = "FIRMQLN-300_0102";
-        size_tele = total_caracteres(lineas);
+        const TrabajoCarga trabajo = binario
+                                         ? trabajo_modulo_bin(cabecera, datos, "FIRMQLN-300_0102")
+                                         : trabajo_modulo_hex(lineas, "FIRMQLN-300_0102");
         rig.unit().software().clearRecords();
         const size_t from = rig.rec.size();
 
-        ASSERT_TRUE(rig.load());
+        ASSERT_TRUE(rig.load(trabajo));
 
         const auto r = rig.unit().software().records();
         EXPECT_EQ(r.binary, binario);
@@ -160,14 +149,13 @@ TEST(WorkerLoad, ModuleLoadWhoseStatusRequestIsNotAnsweredStillTransfers) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 200, 0x21));
-    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     auto cfg = rig.unit().software().config();
     cfg.noAnswerTo = {1, 2, 3}; // the three attempts of the status request
     rig.unit().software().setConfig(cfg);
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo_hex(lineas, "FIRMQLN-300_0203")));
 
     const auto r = rig.unit().software().records();
     ASSERT_GE(r.frames.size(), 4u);
@@ -182,13 +170,12 @@ TEST(WorkerLoad, TransferredImageWithoutStatusReplyAfterTheResetIsAnInvalidUpdat
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 100, 0x21));
-    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     auto cfg = rig.unit().software().config();
     cfg.bootDelay = ms(60000); // the unit does not come back after the final reset
     rig.unit().software().setConfig(cfg);
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo_hex(lineas, "FIRMQLN-300_0203")));
 
     EXPECT_TRUE(rig.unit().software().records().completed);
     const auto log = rig.rec.since(from);
@@ -202,18 +189,15 @@ TEST(WorkerLoad, TransferredImageWithoutStatusReplyAfterTheResetIsAnInvalidUpdat
 TEST(WorkerLoad, RefusedBinaryImageReportsNoSpaceAndResetsTheUnit) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
-    fichero_banco3 = rig.writeBinary("m.bin", {"A", "FIRMQLN-300_0102", "B", "BIN"},
-                                     std::vector<uint8_t>(300, 0x5A));
-    tipo_fichero = TIPO_FICHERO_MOD;
-    modo_fichero_str = "BIN";
-    id_str = "FIRMQLN-300_0102";
+    const TrabajoCarga trabajo = trabajo_modulo_bin(
+        {"A", "FIRMQLN-300_0102", "B", "BIN"}, std::vector<uint8_t>(300, 0x5A), "FIRMQLN-300_0102");
     auto cfg = rig.unit().software().config();
     cfg.refuseBinary = true;
     rig.unit().software().setConfig(cfg);
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo));
 
     const auto r = rig.unit().software().records();
     EXPECT_EQ(r.packets, 0);
@@ -265,17 +249,14 @@ TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
         WorkerRig rig(SimUnit::Controller::ARM);
         ASSERT_TRUE(rig.select());
         const auto b1 = imagen_arm();
-        fichero_banco1 = rig.write("b1.hex", b1);
-        fichero_banco2 = rig.write("b2.hex", con_fin(registros_datos(0, 32, 0)));
-        tipo_fichero = TIPO_FICHERO_VTR_ARM;
-        modo_fichero_str = "HEX";
-        id_str = "FIRMVTR-900_0412";
-        size_tele = total_caracteres(b1);
+        TrabajoCarga trabajo = trabajo_unidad(TIPO_FICHERO_VTR_ARM, "FIRMVTR-900_0412", b1,
+                                              con_fin(registros_datos(0, 32, 0)));
+        trabajo.size_tele = total_caracteres(b1);
         c.fallo(rig.unit());
         rig.unit().software().clearRecords();
         const size_t from = rig.rec.size();
 
-        ASSERT_TRUE(rig.load());
+        ASSERT_TRUE(rig.load(trabajo));
 
         // Nothing went on to the running software once the controller failed.
         EXPECT_TRUE(rig.unit().software().records().frames.empty());
@@ -294,7 +275,7 @@ TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
     struct Caso {
         SimUnit::Controller controlador;
         std::string tipo;
-        std::vector<std::string> banco1; // empty: the file does not exist
+        std::vector<std::string> banco1; // empty: no text at all
     } casos[] = {
         {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {hexExtendedLinear(0x0800), REG_FIN}},
         {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {}},
@@ -308,19 +289,15 @@ TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
         ASSERT_TRUE(rig.select());
         const std::map<uint32_t, uint8_t> firmware{{0x08000000, 0xAB}, {0x08000001, 0xCD}};
         rig.unit().armBootloader().setMemory(firmware);
-        fichero_banco1 = c.banco1.empty() ? rig.dir.filePath("missing.hex").toStdString()
-                                          : rig.write("b1.hex", c.banco1);
-        fichero_banco2 = rig.write("b2.hex", con_fin(registros_datos(0, 32, 0)));
-        tipo_fichero = c.tipo;
+        TrabajoCarga trabajo = trabajo_unidad(c.tipo, "FIRMVTR-900_0412", c.banco1,
+                                              con_fin(registros_datos(0, 32, 0)));
+        trabajo.size_tele = 100;
         tipo_sw = TIPO_FIRM_VTR_XAI2C;
-        modo_fichero_str = "HEX";
-        id_str = "FIRMVTR-900_0412";
-        size_tele = 100;
         rig.unit().line().clearRecords();
         rig.unit().software().clearRecords();
         const size_t from = rig.rec.size();
 
-        ASSERT_TRUE(rig.load());
+        ASSERT_TRUE(rig.load(trabajo));
 
         EXPECT_TRUE(rig.unit().line().bytesFromHost().empty());
         EXPECT_TRUE(rig.unit().line().dtrHistory().empty());
@@ -342,7 +319,6 @@ TEST(WorkerLoad, ThreadSurvivesAnErrorEscapingAProcedureAndReportsAFailedLoad) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 600, 0x21));
-    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     std::atomic<bool> lanzado{false};
     rig.rec.setHook([&](const std::string& e) {
         if (e.rfind("progreso:", 0) == 0 && !lanzado.exchange(true))
@@ -350,7 +326,7 @@ TEST(WorkerLoad, ThreadSurvivesAnErrorEscapingAProcedureAndReportsAFailedLoad) {
     });
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo_hex(lineas, "FIRMQLN-300_0203")));
 
     EXPECT_TRUE(lanzado.load());
     auto log = rig.rec.since(from);
