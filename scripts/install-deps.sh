@@ -2,6 +2,7 @@
 # Installs what the loader needs to build and test on Debian/Ubuntu.
 set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev ccache)
+pkgs+=(dpkg-dev file) # the Debian package: scripts/package.sh
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
