@@ -1,7 +1,6 @@
 #include "loader/grabador_arm.h"
 
 #include "common/global.h"
-#include "common/hex.h"
 #include "comms/tint_enlace.h"
 #include "loader/lineas.h"
 #include "loader/reintentos.h"
@@ -9,72 +8,29 @@
 #include "loader/stm32.h"
 
 #include <algorithm>
-#include <optional>
+#include <cstdio>
 #include <vector>
 
 namespace {
 constexpr int32_t INTENTOS_SYNC_STM = 3;     // synchronisation bytes per Init_COM_STM
 constexpr int32_t INTENTOS_INIT_STM = 5;     // Init_COM_STM calls before giving up
-constexpr int32_t REGISTROS_BLOQUE = 8;      // a block: one record and up to seven after it
-constexpr size_t MAX_BLOQUE_STM = 256;       // the count byte holds N - 1
+constexpr uint64_t MAX_BLOQUE_STM = 256;     // the count byte holds N - 1
+constexpr uint64_t PALABRA_STM = 4;          // Write Memory start and length are multiples of it
 constexpr int32_t PAUSA_TRAS_SYNC = 500;     // ms after a synchronisation that got no ACK
 constexpr int32_t PAUSA_TRAS_BORRADO = 5000; // ms: the flash settles after a global erase
 constexpr int32_t PAUSA_ENTRE_BYTES = 1;     // ms between a command byte and the next
 const std::string NO_DETECTADO_ARM = "No detectado VTR-900 (ARM)";
 
-// The value of n hex digits from 0-based position pos, or nothing when the text is
-// too short or not hexadecimal there.
-std::optional<uint32_t> leer_hex(const std::string& s, size_t pos, size_t n) {
-    if (pos + n > s.size())
-        return std::nullopt;
-    uint32_t v = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const int d = valor_hex(s[pos + i]);
-        if (d < 0)
-            return std::nullopt;
-        v = (v << 4) | static_cast<uint32_t>(d);
-    }
-    return v;
+std::vector<uint8_t> direccion_be(uint32_t d) {
+    return {static_cast<uint8_t>(d >> 24), static_cast<uint8_t>(d >> 16),
+            static_cast<uint8_t>(d >> 8), static_cast<uint8_t>(d)};
 }
 
-// One image line as the writer uses it.
-struct Registro {
-    uint32_t tipo = 0;
-    uint32_t offset = 0;
-    std::vector<uint8_t> datos; // data records: padded to an even count with 0xFF
-    uint32_t base = 0;          // extended linear address records: upper address << 16
-};
-
-// Reads a record; nothing when the line is not one (short, no colon, fields that
-// are not hexadecimal, data shorter than its count).
-std::optional<Registro> leer_registro(const std::string& linea) {
-    if (linea.size() < 9 || linea[0] != ':')
-        return std::nullopt;
-    const auto n = leer_hex(linea, 1, 2);
-    const auto off = leer_hex(linea, 3, 4);
-    const auto tipo = leer_hex(linea, 7, 2);
-    if (!n || !off || !tipo)
-        return std::nullopt;
-    Registro r;
-    r.tipo = *tipo;
-    r.offset = *off;
-    if (r.tipo == 0) {
-        for (uint32_t i = 0; i < *n; ++i) {
-            const auto b = leer_hex(linea, 9 + 2 * i, 2);
-            if (!b)
-                return std::nullopt;
-            r.datos.push_back(static_cast<uint8_t>(*b));
-        }
-        if (r.datos.size() % 2 != 0)
-            r.datos.push_back(0xFF);
-    }
-    if (linea.find(":02000004") != std::string::npos) {
-        const auto alta = leer_hex(linea, 9, 4);
-        if (!alta)
-            return std::nullopt;
-        r.base = *alta << 16;
-    }
-    return r;
+uint64_t palabra_abajo(uint64_t a) {
+    return a & ~(PALABRA_STM - 1);
+}
+uint64_t palabra_arriba(uint64_t a) {
+    return palabra_abajo(a + PALABRA_STM - 1);
 }
 
 uint8_t xor_de(const std::vector<uint8_t>& v) {
@@ -93,10 +49,64 @@ Resultado primero_fallido(std::initializer_list<Resultado> rs) {
 }
 } // namespace
 
+std::vector<BloqueStm> bloques_stm(const intel_hex::Imagen& imagen) {
+    std::vector<BloqueStm> bloques;
+    // Copies the image bytes [desde, hasta) of tramo t into block b.
+    auto copiar = [](BloqueStm& b, const intel_hex::Tramo& t, uint64_t desde, uint64_t hasta) {
+        for (uint64_t a = desde; a < hasta; ++a)
+            b.datos[a - b.direccion] = t.datos[a - t.direccion];
+        b.bytes_imagen += hasta - desde;
+    };
+    for (const intel_hex::Tramo& t : imagen.tramos) {
+        uint64_t pos = t.direccion;
+        const uint64_t fin = t.fin();
+        while (pos < fin) {
+            if (!bloques.empty()) {
+                BloqueStm& b = bloques.back();
+                const uint64_t b_fin = uint64_t{b.direccion} + b.datos.size();
+                if (pos < b_fin) { // the rest of a word the last block already covers
+                    const uint64_t hasta = std::min(fin, b_fin);
+                    copiar(b, t, pos, hasta);
+                    pos = hasta;
+                    continue;
+                }
+                const uint64_t nuevo_fin =
+                    std::min(palabra_arriba(fin), uint64_t{b.direccion} + MAX_BLOQUE_STM);
+                if (palabra_abajo(pos) < nuevo_fin) {
+                    const uint64_t hasta = std::min(fin, nuevo_fin);
+                    const uint64_t longitud = nuevo_fin - b.direccion;
+                    const uint64_t relleno = longitud - (b.bytes_imagen + (hasta - pos));
+                    if (relleno * 2 <= longitud) {
+                        b.datos.resize(longitud, 0xFF);
+                        copiar(b, t, pos, hasta);
+                        pos = hasta;
+                        continue;
+                    }
+                }
+            }
+            BloqueStm nb;
+            const uint64_t inicio = palabra_abajo(pos);
+            nb.direccion = static_cast<uint32_t>(inicio);
+            nb.datos.assign(std::min(palabra_arriba(fin), inicio + MAX_BLOQUE_STM) - inicio, 0xFF);
+            const uint64_t hasta = std::min(fin, inicio + nb.datos.size());
+            copiar(nb, t, pos, hasta);
+            pos = hasta;
+            bloques.push_back(std::move(nb));
+        }
+    }
+    return bloques;
+}
+
 void GrabadorArm::enviar_byte(uint8_t b) {
     // Every byte goes out as a send of its own; its outcome is not looked at.
     if (ctx_.enlace)
         ctx_.enlace->enviar_datos_nenlace(ctx_.puerto, std::string(1, static_cast<char>(b)));
+}
+
+void GrabadorArm::enviar_con_xor(const std::vector<uint8_t>& bytes) {
+    for (uint8_t b : bytes)
+        enviar_byte(b);
+    enviar_byte(xor_de(bytes));
 }
 
 Resultado GrabadorArm::esperar_ack() {
@@ -164,107 +174,90 @@ Resultado GrabadorArm::ER_STM() {
     return primero_fallido({ack1, ack2});
 }
 
-Resultado GrabadorArm::WM_STM(const std::string& imagen, int32_t total) {
-    // The lines a block looks at but does not take are handled again by the main
-    // loop without being counted twice.
-    const std::vector<std::string> lineas = partir_lineas(imagen);
-
-    int32_t grabados = 0;
-    uint32_t wr_base_addr = 0;
-    int64_t vcont_bytes_STM = 0;
-    size_t contadas = 0; // lines counted into vcont_bytes_STM so far
-    Resultado resultado = Resultado::Ok;
-    auto contar_hasta = [&](size_t i) {
-        for (; contadas <= i && contadas < lineas.size(); ++contadas)
-            vcont_bytes_STM += static_cast<int64_t>(lineas[contadas].size());
-    };
-    auto fallo = [&](Resultado r) {
-        estado(texto_mensaje(Mensaje::ErrorMemoria));
-        resultado = r;
-    };
-
-    size_t i = 0;
-    while (i < lineas.size() && resultado == Resultado::Ok) {
-        const std::string& linea = lineas[i];
-        contar_hasta(i);
-        ++i;
-        const auto reg = leer_registro(linea);
-        if (!reg) {
-            fallo(Resultado::ErrorFichero);
-            break;
-        }
-        if (linea.find(REG_FIN) != std::string::npos)
-            estado(texto_mensaje(Mensaje::MemoriaCompleta));
-        if (linea.find(":02000004") != std::string::npos)
-            wr_base_addr = reg->base;
-        if (reg->tipo != 0 || wr_base_addr == 0)
-            continue;
-
-        // One block: this record, then the data records right after it, each
-        // written behind the previous one's data, until a line that is not a data
-        // record, the eighth record, or a record that would take the block past the
-        // 256 bytes its count can hold.
-        const uint32_t direccion = wr_base_addr + reg->offset;
-        std::vector<uint8_t> datos = reg->datos;
-        for (int32_t unidos = 1; unidos < REGISTROS_BLOQUE; ++unidos) {
-            if (i >= lineas.size()) {
-                fallo(Resultado::ErrorFichero); // the image ends inside a block: no end record
-                break;
-            }
-            contar_hasta(i);
-            const auto sig = leer_registro(lineas[i]);
-            if (!sig) {
-                fallo(Resultado::ErrorFichero);
-                break;
-            }
-            if (sig->tipo != 0 || datos.size() + sig->datos.size() > MAX_BLOQUE_STM)
-                break; // read again by the main loop
-            datos.insert(datos.end(), sig->datos.begin(), sig->datos.end());
-            ++i;
-        }
-        if (resultado != Resultado::Ok)
-            break;
-        if (datos.empty())
-            continue; // a record of no data: nothing to write
-
-        enviar_byte(stm32::WRITE_MEMORY);
-        enviar_byte(stm32::complemento(stm32::WRITE_MEMORY));
-        const Resultado ack_cmd = esperar_ack();
-
-        const std::vector<uint8_t> dir{
-            static_cast<uint8_t>(direccion >> 24), static_cast<uint8_t>(direccion >> 16),
-            static_cast<uint8_t>(direccion >> 8), static_cast<uint8_t>(direccion)};
-        for (uint8_t b : dir)
-            enviar_byte(b);
-        enviar_byte(xor_de(dir));
-        const Resultado ack_dir = esperar_ack();
-
-        const auto n_menos_1 = static_cast<uint8_t>(datos.size() - 1);
-        enviar_byte(n_menos_1);
-        for (uint8_t b : datos)
-            enviar_byte(b);
-        enviar_byte(static_cast<uint8_t>(n_menos_1 ^ xor_de(datos)));
-        const Resultado ack_datos = esperar_ack();
-
-        const Resultado r = primero_fallido({ack_cmd, ack_dir, ack_datos});
-        if (r == Resultado::Ok) {
-            grabados += static_cast<int32_t>(datos.size());
-            estado(texto_mensaje(Mensaje::Grabados) + std::to_string(grabados) + " Bytes");
-            // Each line is counted once, so only an image larger than announced could
-            // pass 100 %; an unknown size shows no progress.
-            ctx_.informador.progreso(total > 0 ? static_cast<int32_t>(std::min<int64_t>(
-                                                     100, vcont_bytes_STM * 100 / total))
-                                               : 0);
-        } else {
-            fallo(r);
-        }
-    }
-    caracteres_leidos_ = static_cast<int32_t>(vcont_bytes_STM);
-    return resultado;
+Resultado GrabadorArm::escribir_bloque(const BloqueStm& b) {
+    enviar_byte(stm32::WRITE_MEMORY);
+    enviar_byte(stm32::complemento(stm32::WRITE_MEMORY));
+    const Resultado ack_cmd = esperar_ack();
+    enviar_con_xor(direccion_be(b.direccion));
+    const Resultado ack_dir = esperar_ack();
+    const auto n_menos_1 = static_cast<uint8_t>(b.datos.size() - 1);
+    enviar_byte(n_menos_1);
+    for (uint8_t x : b.datos)
+        enviar_byte(x);
+    enviar_byte(static_cast<uint8_t>(n_menos_1 ^ xor_de(b.datos)));
+    const Resultado ack_datos = esperar_ack();
+    return primero_fallido({ack_cmd, ack_dir, ack_datos});
 }
 
-Resultado GrabadorArm::grabar_micro_STM(const std::string& imagen, int32_t total) {
+Resultado GrabadorArm::verificar_bloque(const BloqueStm& b) {
+    enviar_byte(stm32::READ_MEMORY);
+    enviar_byte(stm32::complemento(stm32::READ_MEMORY));
+    if (Resultado r = esperar_ack(); r != Resultado::Ok)
+        return r;
+    enviar_con_xor(direccion_be(b.direccion));
+    if (Resultado r = esperar_ack(); r != Resultado::Ok)
+        return r;
+    const auto n_menos_1 = static_cast<uint8_t>(b.datos.size() - 1);
+    enviar_byte(n_menos_1);
+    enviar_byte(stm32::complemento(n_menos_1));
+    if (Resultado r = esperar_ack(); r != Resultado::Ok)
+        return r;
+    std::vector<uint8_t> leidos;
+    const int r = ctx_.enlace->recibir_bytes_nfisico(tabla_retardo_rx[0], b.datos.size(), leidos);
+    if (r != TRAMA_RECIBIDA)
+        return resultado_de(r);
+    anotar_traza(ctx_.puerto, std::string(leidos.begin(), leidos.end()));
+    for (size_t i = 0; i < leidos.size(); ++i) {
+        if (leidos[i] != b.datos[i]) {
+            char linea[96];
+            std::snprintf(linea, sizeof linea, "Read-back differs at %08X: written %02X, read %02X",
+                          static_cast<unsigned>(b.direccion + i), b.datos[i], leidos[i]);
+            anotar_traza(ctx_.puerto, linea);
+            return Resultado::NoVerificado;
+        }
+    }
+    return Resultado::Ok;
+}
+
+Resultado GrabadorArm::WM_STM(const intel_hex::Imagen& imagen, int32_t caracteres, int32_t total) {
+    const std::vector<BloqueStm> bloques = bloques_stm(imagen);
+    const auto bytes_imagen = static_cast<int64_t>(imagen.bytes());
+    int64_t grabados = 0;
+    auto fallo = [&](Resultado r) {
+        estado(texto_mensaje(Mensaje::ErrorMemoria));
+        return r;
+    };
+    for (const BloqueStm& b : bloques) {
+        if (Resultado r = escribir_bloque(b); r != Resultado::Ok)
+            return fallo(r);
+        grabados += static_cast<int64_t>(b.bytes_imagen);
+        estado(texto_mensaje(Mensaje::Grabados) + std::to_string(grabados) + " Bytes");
+        // The bank-1 share of the load's progress goes by image bytes written; an
+        // unknown size shows no progress, one too small never more than 100 %.
+        const int64_t hecho = bytes_imagen > 0 ? grabados * caracteres / bytes_imagen : 0;
+        ctx_.informador.progreso(
+            total > 0 ? static_cast<int32_t>(std::min<int64_t>(100, hecho * 100 / total)) : 0);
+    }
+    // Nothing is taken as written until it has been read back.
+    for (const BloqueStm& b : bloques)
+        if (Resultado r = verificar_bloque(b); r != Resultado::Ok)
+            return fallo(r);
+    estado(texto_mensaje(Mensaje::MemoriaCompleta));
+    return Resultado::Ok;
+}
+
+Resultado GrabadorArm::grabar_micro_STM(const std::string& texto, int32_t total) {
     caracteres_leidos_ = 0;
+    // The whole image is read and checked before the controller is touched: it is
+    // never erased for an image that could not be written as it stands.
+    intel_hex::Imagen imagen;
+    fallo_ = {};
+    if (!intel_hex::leer_imagen(texto, imagen, fallo_) ||
+        !intel_hex::dentro_de(imagen, INICIO_FLASH_ARM, 0xFFFFFFFF, fallo_))
+        return Resultado::ErrorFichero;
+    int32_t caracteres = 0;
+    for (const std::string& l : partir_lineas(texto))
+        caracteres += static_cast<int32_t>(l.size());
     auto sincronizar = [this] {
         return reintentar(INTENTOS_INIT_STM, Resultado::SinRespuesta,
                           [this] { return Init_COM_STM(); });
@@ -284,7 +277,8 @@ Resultado GrabadorArm::grabar_micro_STM(const std::string& imagen, int32_t total
             r = ER_STM();
             if (r == Resultado::Ok) {
                 ctx_.esperar(PAUSA_TRAS_BORRADO);
-                r = WM_STM(imagen, total);
+                r = WM_STM(imagen, caracteres, total);
+                caracteres_leidos_ = caracteres;
             }
         }
     }

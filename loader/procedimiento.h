@@ -21,6 +21,9 @@ public:
     virtual void progreso(int32_t porcentaje) = 0;                // 0..100
     virtual void crc(uint32_t crc) = 0;                           // CRC-32 of the data transferred
     virtual void version_acargar(const std::string& version) = 0; // version-to-load label
+    // A text beside the message table: what the entry shown cannot say (the
+    // versions that differ, why an image was refused).
+    virtual void aviso(const std::string& texto) = 0;
 };
 
 // The outcome of a procedure. The load sequence alone turns it into what the
@@ -30,6 +33,7 @@ enum class Resultado {
     SinRespuesta, // the unit or its loader did not answer in time
     Nack,         // the ARM bootloader answered NACK
     Rechazado,    // the running software refused the image (no room for it)
+    NoVerificado, // what the controller holds is not what was written, or not the image's version
     ErrorFichero, // the image cannot be written as it stands
     FalloPuerto,  // the port is closed
 };

@@ -3,6 +3,7 @@
 // outcome of every procedure comes back as a Resultado; mensaje_de_resultado is the
 // one place where it becomes what the operator is told.
 #include "common/global.h"
+#include "common/intel_hex.h"
 #include "comms/tint_enlace.h"
 #include "loader/deteccion.h"
 #include "loader/grabador_arm.h"
@@ -36,26 +37,20 @@ template <class F> void sin_fallo(F&& paso) {
     }
 }
 
-// True when the Intel HEX image holds at least one data record with data: only
-// then may a controller be erased to write it.
-bool imagen_con_datos(const std::string& imagen) {
-    size_t pos = 0;
-    while (pos < imagen.size()) {
-        size_t fin = imagen.find('\n', pos);
-        if (fin == std::string::npos)
-            fin = imagen.size();
-        const std::string linea = imagen.substr(pos, fin - pos);
-        pos = fin + 1;
-        const size_t inicio = linea.find(':');
-        if (inicio == std::string::npos || linea.size() < inicio + 11)
-            continue;
-        const std::string cuenta = linea.substr(inicio + 1, 2);
-        const std::string tipo = linea.substr(inicio + 7, 2);
-        if (tipo == "00" && cuenta != "00")
-            return true;
-    }
+// Reads and checks the whole bank-1 image before the controller is touched: it is
+// never erased for an image that could not be written as it stands. A refused
+// image's reason (line and fault) is shown beside the result.
+bool imagen_valida(Informador& inf, const std::string& texto, uint32_t desde, uint32_t hasta) {
+    intel_hex::Imagen imagen;
+    intel_hex::Fallo fallo;
+    if (intel_hex::leer_imagen(texto, imagen, fallo) &&
+        intel_hex::dentro_de(imagen, desde, hasta, fallo))
+        return true;
+    inf.aviso(intel_hex::describir(fallo, idioma_actual_texto.load()));
     return false;
 }
+
+constexpr uint32_t FIN_MEMORIA_XA = 0xFFFF; // the XA controller's 64 KiB of code memory
 
 void reconfigurar(const Contexto& c, int32_t baud) {
     if (c.enlace)
@@ -102,11 +97,37 @@ Mensaje mensaje_de_resultado(Resultado r) {
         return Mensaje::SinEspacio;
     case Resultado::SinRespuesta:
     case Resultado::Nack:
+    case Resultado::NoVerificado:
     case Resultado::ErrorFichero:
     case Resultado::FalloPuerto:
         break;
     }
     return Mensaje::ErrorCarga;
+}
+
+std::string version_de_identificacion(const std::string& id) {
+    static const std::string PREFIJO = "FIRMVTR-900_0";
+    const size_t p = id.find(PREFIJO);
+    if (p == std::string::npos || p + PREFIJO.size() + 3 > id.size())
+        return {};
+    const std::string d = id.substr(p + PREFIJO.size(), 3);
+    for (char ch : d)
+        if (ch < '0' || ch > '9')
+            return {};
+    return Tmgrupo_superv::texto_version(d[0] - '0', (d[1] - '0') * 10 + (d[2] - '0'));
+}
+
+std::string texto_versiones_distintas(const std::string& unidad, const std::string& fichero) {
+    switch (idioma_actual_texto.load()) {
+    case 0:
+        return "L'unité indique " + unidad + ", le fichier est " + fichero;
+    case 1:
+        return "La unidad indica " + unidad + ", el fichero es " + fichero;
+    case 3:
+        return "L'unità riporta " + unidad + ", il file è " + fichero;
+    default:
+        return "Unit reports " + unidad + ", file is " + fichero;
+    }
 }
 
 std::string Tmgrupo_superv::texto_version(int major, int minor) {
@@ -175,7 +196,7 @@ void Tmgrupo_superv::cargar_firmware() {
         if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_XA) {
             // A controller is erased before it is written: without data to write
             // the unit would be left with nothing.
-            if (!imagen_con_datos(trabajo.banco1)) {
+            if (!imagen_valida(*this, trabajo.banco1, 0, FIN_MEMORIA_XA)) {
                 r = Resultado::ErrorFichero;
             } else {
                 reconfigurar(c, 9600);
@@ -199,7 +220,7 @@ void Tmgrupo_superv::cargar_firmware() {
             }
         } else if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_ARM) {
             GrabadorArm arm(c);
-            if (!imagen_con_datos(trabajo.banco1)) {
+            if (!imagen_valida(*this, trabajo.banco1, INICIO_FLASH_ARM, 0xFFFFFFFF)) {
                 r = Resultado::ErrorFichero;
             } else if (r = sin_excepciones(
                            [&] { return arm.grabar_micro_STM(trabajo.banco1, trabajo.size_tele); });
@@ -235,6 +256,16 @@ void Tmgrupo_superv::cargar_firmware() {
             unidad.genera_reset_final();
             estado(texto_mensaje(Mensaje::Espere));
             r = estado_con_version(*this, tramas);
+        }
+        // Unit firmware proves itself: the running software must now report the
+        // version the identification line names (one that refused the image still
+        // reports its old one). Module firmware has no such proof.
+        if (r == Resultado::Ok && trabajo.tipo_fichero != TIPO_FICHERO_MOD) {
+            const std::string esperada = version_de_identificacion(trabajo.id);
+            if (!esperada.empty() && fversion != esperada) {
+                aviso(texto_versiones_distintas(fversion, esperada));
+                r = Resultado::NoVerificado;
+            }
         }
     } catch (...) {
         r = Resultado::ErrorFichero;

@@ -264,6 +264,11 @@ void Tmgrupo_superv::version_acargar(const std::string& version) {
     doversion_acargar(version);
 }
 
+void Tmgrupo_superv::aviso(const std::string& texto) {
+    if (auto* l = listener())
+        l->showNote(texto);
+}
+
 // ---- callbacks: each runs on the front end's thread while the worker waits
 
 void Tmgrupo_superv::domensaje() {

@@ -127,6 +127,7 @@ public:
     void progreso(int32_t porcentaje) override;
     void crc(uint32_t crc) override;
     void version_acargar(const std::string& version) override;
+    void aviso(const std::string& texto) override;
 
     // The start-up reset, run by the front end on its own thread when it selects
     // the port (before this worker monitors it).
@@ -162,6 +163,13 @@ private:
 // A load of what the shared selection variables name today: the bank images are read
 // here, once, so that the load works on this copy.
 TrabajoCarga trabajo_desde_globales();
+
+// The version an identification line names for unit firmware: the three digits
+// after "FIRMVTR-900_0", "4.12" for "FIRMVTR-900_0412"; empty when it names none.
+std::string version_de_identificacion(const std::string& id);
+
+// "Unit reports 4.10, file is 4.12" in the current language.
+std::string texto_versiones_distintas(const std::string& unidad, const std::string& fichero);
 
 // What the operator is told at the end of a load that ended with `r`: entry 11 (OK),
 // 20 (no room for the image) or 10 (any other failure).

@@ -3,7 +3,8 @@
 // (the front end's side) and of a procedure's reporter (when a test runs a
 // procedure with no worker), in one ordered log:
 //   "estado:<text>", "carga:<0|1>", "version:<text>", "progreso:<n>",
-//   "acargar:<text>", "crc:<8 hex digits>", "resultado:<n>:<text>", "fin".
+//   "acargar:<text>", "crc:<8 hex digits>", "nota:<text>", "resultado:<n>:<text>",
+//   "fin".
 // A worker calls from its own thread: every access is locked, and a test can wait
 // (real time, bounded) for an entry.
 
@@ -32,6 +33,7 @@ public:
     void setVersionText(const std::string& v) override { add("version:" + v); }
     void setProgress(int p) override { add("progreso:" + std::to_string(p)); }
     void setVersionToLoad(const std::string& v) override { add("acargar:" + v); }
+    void showNote(const std::string& t) override { add("nota:" + t); }
     void showResult(int entry, const std::string& text) override {
         add("resultado:" + std::to_string(entry) + ":" + text);
     }
@@ -42,6 +44,7 @@ public:
     void progreso(int32_t p) override { setProgress(p); }
     void crc(uint32_t c) override { add("crc:" + hex8(c)); }
     void version_acargar(const std::string& v) override { setVersionToLoad(v); }
+    void aviso(const std::string& t) override { showNote(t); }
 
     static std::string hex8(uint32_t v) {
         char s[16];

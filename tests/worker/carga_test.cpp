@@ -269,21 +269,54 @@ TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
     }
 }
 
-// A controller is erased before it is written: a bank-1 image with nothing to write
-// (or none at all) must not get that far, and the unit keeps its firmware.
-TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
+// A controller is erased before it is written: a bank-1 image that could not be
+// written as it stands (nothing to write, a damaged record, no end record, data
+// outside the controller's memory, two records that disagree) must not get that
+// far, the unit keeps its firmware, and the reason is shown beside the result.
+TEST(WorkerLoad, Bank1ImageThatCannotBeWrittenIsRefusedBeforeTheUnitIsTouched) {
+    using C = SimUnit::Controller;
+    const std::string datos = hexRecord(0x00, 0x0000, {1, 2, 3, 4});
+    std::string checksum_malo = datos; // its checksum F2 made F0
+    checksum_malo.replace(checksum_malo.size() - 2, 2, "F0");
     struct Caso {
-        SimUnit::Controller controlador;
+        C controlador;
         std::string tipo;
-        std::vector<std::string> banco1; // empty: no text at all
+        std::vector<std::string> banco1;
+        std::string nota;
     } casos[] = {
-        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {hexExtendedLinear(0x0800), REG_FIN}},
-        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {}},
-        {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {REG_FIN}},
-        {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {"garbage", ""}},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), REG_FIN},
+         "the image holds no data"},
+        {C::ARM, TIPO_FICHERO_VTR_ARM, {}, "no end record (the file is incomplete)"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), checksum_malo, REG_FIN},
+         "line 2: checksum is F0, should be F2"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), datos},
+         "no end record (the file is incomplete)"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {datos, REG_FIN}, // before any upper address
+         "line 1: address 0x00000000 is outside the controller's memory"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), datos, hexRecord(0x00, 0x0002, {9, 9}), REG_FIN},
+         "line 3: the byte at address 0x08000002 differs from the one on line 2"},
+        {C::XA, TIPO_FICHERO_VTR_XA, {REG_FIN}, "the image holds no data"},
+        {C::XA,
+         TIPO_FICHERO_VTR_XA,
+         {"garbage", ""},
+         "line 1: not an Intel HEX record (no ':' at the start)"},
+        {C::XA,
+         TIPO_FICHERO_VTR_XA,
+         {hexExtendedLinear(0x0001), datos, REG_FIN},
+         "line 2: address 0x00010000 is outside the controller's memory"},
     };
     for (const auto& c : casos) {
-        SCOPED_TRACE(c.tipo + " / " + std::to_string(c.banco1.size()) + " lines");
+        SCOPED_TRACE(c.tipo + " / " + ::testing::PrintToString(c.banco1));
         WorkerRig rig(c.controlador);
         tipo_sw = TIPO_FIRM_VTR_JOINT;
         ASSERT_TRUE(rig.select());
@@ -305,7 +338,10 @@ TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
         EXPECT_EQ(rig.unit().armBootloader().memory(), firmware);
         EXPECT_TRUE(rig.unit().xaLoader().erasedBlocks().empty());
         const auto log = rig.rec.since(from);
-        EXPECT_EQ(log, (std::vector<std::string>{"resultado:10:" + FAIL_TEXT, "fin"}));
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[0], "nota:" + c.nota);
+        EXPECT_EQ(log[1], "resultado:10:" + FAIL_TEXT);
+        EXPECT_EQ(log[2], "fin");
         // The choice of a joint file's image is asked again at the next Load.
         if (c.tipo == TIPO_FICHERO_VTR_XA) {
             EXPECT_TRUE(tipo_sw == TIPO_FIRM_VTR_JOINT);
