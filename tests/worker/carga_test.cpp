@@ -243,6 +243,12 @@ TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
              f.nackWriteBlock = 3;
              u.armBootloader().setFaults(f);
          }},
+        {"block stored wrong though acknowledged",
+         [](SimUnit& u) {
+             auto f = u.armBootloader().faults();
+             f.corruptWriteBlock = 1;
+             u.armBootloader().setFaults(f);
+         }},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nombre);
@@ -267,6 +273,81 @@ TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
         EXPECT_EQ(std::count(log.begin(), log.end(), "estado: Wait  ..."), 0);
         EXPECT_FALSE(grabar_firmware.load());
     }
+}
+
+// A unit-firmware load ends with OK only when the unit then reports the version the
+// identification line names: a unit whose software kept its old version fails the
+// load, and both versions are shown beside the result. Module firmware keeps its
+// own end check (any status answer).
+TEST(WorkerLoad, UnitThatKeepsItsOldVersionFailsTheLoadWithBothVersions) {
+    struct Caso {
+        const char* nombre;
+        SimUnit::Controller controlador;
+        TrabajoCarga trabajo;
+        std::string version;             // reported after the load
+        std::vector<std::string> cierre; // the note and result, or the result alone
+    } casos[] = {
+        {"ARM",
+         SimUnit::Controller::ARM,
+         trabajo_unidad(TIPO_FICHERO_VTR_ARM, "FIRMVTR-900_0412", con_fin([] {
+                            auto v = registros_datos(0x0000, 64, 0x10);
+                            v.insert(v.begin(), hexExtendedLinear(0x0800));
+                            return v;
+                        }()),
+                        con_fin(registros_datos(0x4000, 64, 0x55))),
+         "4.10",
+         {"nota:Unit reports 4.10, file is 4.12", "resultado:10:" + FAIL_TEXT}},
+        {"XA",
+         SimUnit::Controller::XA,
+         trabajo_unidad(TIPO_FICHERO_VTR_XA, "FIRMVTR-900_0307",
+                        con_fin(registros_datos(0x0000, 64, 0x01)),
+                        con_fin(registros_datos(0x8000, 64, 0x33))),
+         "3.05",
+         {"nota:Unit reports 3.05, file is 3.07", "resultado:10:" + FAIL_TEXT}},
+        {"module firmware",
+         SimUnit::Controller::ARM,
+         trabajo_modulo_hex(con_fin(registros_datos(0x1000, 64, 0x21)), "FIRMQLN-300_0102"),
+         "4.10",
+         {"resultado:11:" + OK_TEXT}},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        WorkerRig rig(c.controlador);
+        ASSERT_TRUE(rig.select());
+        auto cfg = rig.unit().software().config();
+        cfg.keepOldVersion = true;
+        rig.unit().software().setConfig(cfg);
+        const size_t from = rig.rec.size();
+
+        ASSERT_TRUE(rig.load(c.trabajo));
+
+        EXPECT_TRUE(rig.unit().software().records().completed);
+        const auto log = rig.rec.since(from);
+        std::vector<std::string> fin{"version:" + c.version};
+        fin.insert(fin.end(), c.cierre.begin(), c.cierre.end());
+        fin.push_back("fin");
+        ASSERT_GE(log.size(), fin.size());
+        EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<long>(fin.size()), log.end()),
+                  fin);
+    }
+}
+
+// The note names both versions in every language of the message table.
+TEST(WorkerLoad, VersionNoteInEveryLanguage) {
+    std::vector<std::string> textos;
+    for (int idioma = 0; idioma < 4; ++idioma) {
+        idioma_actual_texto = idioma;
+        const std::string t = texto_versiones_distintas("4.10", "4.12");
+        EXPECT_NE(t.find("4.10"), std::string::npos) << t;
+        EXPECT_LT(t.find("4.10"), t.find("4.12")) << t;
+        textos.push_back(t);
+    }
+    idioma_actual_texto = 2;
+    std::sort(textos.begin(), textos.end());
+    EXPECT_EQ(std::unique(textos.begin(), textos.end()), textos.end());
+    EXPECT_EQ(version_de_identificacion("FIRMVTR-900_0412"), "4.12");
+    EXPECT_EQ(version_de_identificacion("FIRMVTR-900_0307"), "3.07");
+    EXPECT_EQ(version_de_identificacion("FIRMQLN-300_0102"), "");
 }
 
 // A controller is erased before it is written: a bank-1 image that could not be
