@@ -139,3 +139,29 @@ TEST(Deteccion, VersionLabelOfJointFiles) {
 }
 
 } // namespace
+
+namespace {
+
+// Detection changes the line format of its own port only, whichever port the front
+// end has selected meanwhile.
+TEST(Deteccion, ChangesTheFormatOfItsOwnPortOnly) {
+    RigProcedimientos g(C::XA, 1);
+    auto otra = std::make_shared<SimUnit>(C::ARM);
+    fijar_unidad_simulada(0, otra);
+    Tinterface_enlace enlace0;
+    enlace0.abrir_interface(0, MODO_RS232, 19200, 8, 1, 'N', 0, THRESHOLD08, 15000, 15000,
+                            AJUSTE_RS485_DEF);
+    puertos[0] = &enlace0;
+    puerto_seleccionado = 0;
+
+    g.deteccion().detectar_VTR_hw();
+
+    EXPECT_EQ(tipo_vtr.get(), TIPO_VTR_XA);
+    EXPECT_EQ(g.linea().hostFormat(), FORMAT_9600_8N1);
+    EXPECT_EQ(otra->line().hostFormat(), FORMAT_19200_8N1);
+    EXPECT_TRUE(otra->line().bytesFromHost().empty());
+    puertos[0] = nullptr;
+    fijar_unidad_simulada(0, nullptr);
+}
+
+} // namespace
