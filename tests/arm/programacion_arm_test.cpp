@@ -87,7 +87,7 @@ TEST_F(ProgramacionArm, MemoryEqualsTheImage) {
         int total = 0;
         for (size_t t : c.bloques)
             esperado.push_back(escrito(total += static_cast<int>(t)));
-        esperado.push_back(texto_mensaje(25));
+        esperado.push_back(texto_mensaje(Mensaje::MemoriaCompleta));
         EXPECT_EQ(gc.rec.estados(), esperado);
 
         const auto p = gc.rec.progresos();
@@ -188,7 +188,7 @@ TEST_F(ProgramacionArm, FlashEqualsTheImageWhereverItsPiecesLie) {
         const auto e = gc.rec.estados();
         ASSERT_GE(e.size(), 2u);
         EXPECT_EQ(e[e.size() - 2], escrito(static_cast<int>(img.memoria.size())));
-        EXPECT_EQ(e.back(), texto_mensaje(25));
+        EXPECT_EQ(e.back(), texto_mensaje(Mensaje::MemoriaCompleta));
     }
 }
 
@@ -222,7 +222,7 @@ TEST_F(ProgramacionArm, FailuresStopTheSequenceAndResetTheController) {
          [] { return std::vector<std::string>{}; }, 2, 1, 0},
         {"second block NACKed", nack, Resultado::Nack,
          [] {
-             return std::vector<std::string>{escrito(256), texto_mensaje(27)};
+             return std::vector<std::string>{escrito(256), texto_mensaje(Mensaje::ErrorMemoria)};
          },
          2, 1, 1},
     };
@@ -368,7 +368,8 @@ TEST_F(ProgramacionArm, ReadBackCatchesWhatTheFlashDoesNotHold) {
         EXPECT_EQ(gc.arm().grabar_micro_STM(img.texto(), img.caracteres()), c.resultado);
 
         EXPECT_EQ(gc.rec.estados(),
-                  (std::vector<std::string>{escrito(256), escrito(384), texto_mensaje(27)}));
+                  (std::vector<std::string>{escrito(256), escrito(384),
+                                            texto_mensaje(Mensaje::ErrorMemoria)}));
         const auto traza = gc.takeTrace();
         EXPECT_EQ(std::count_if(traza.begin(), traza.end(),
                                 [&](const std::string& l) { return l.rfind(c.traza, 0) == 0; }),

@@ -44,8 +44,9 @@ TEST_F(XaFixture, FullProgrammingWritesTheImageAndReadsBackStatusAndBootVector) 
     EXPECT_EQ(loader().erasedBlocks(), (std::vector<uint8_t>{0x00, 0x20, 0x40, 0x80, 0xC0}));
     EXPECT_EQ(loader().statusByte(), 0x00);
     EXPECT_EQ(loader().bootVector(), 0xF8);
-    EXPECT_EQ(rec.estados(),
-              (std::vector<std::string>{texto_mensaje(19), texto_mensaje(15), texto_mensaje(16)}));
+    EXPECT_EQ(rec.estados(), (std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1),
+                                                       texto_mensaje(Mensaje::ProgramandoBloque1Xa),
+                                                       texto_mensaje(Mensaje::Bloque1Ok)}));
     // One progress report per line of the file, skipped lines included, ending at 100.
     const std::vector<int> p = rec.progresos();
     ASSERT_EQ(p.size(), img.lineas.size());
@@ -84,7 +85,8 @@ TEST_F(XaFixture, EmptyFileStillSynchronisesErasesAndClosesWithTheFinalLines) {
     EXPECT_EQ(grabar(), Resultado::Ok);
 
     EXPECT_EQ(received(), expectedSession({}));
-    EXPECT_EQ(rec.estados(), (std::vector<std::string>{texto_mensaje(19), texto_mensaje(16)}));
+    EXPECT_EQ(rec.estados(), (std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1),
+                                                       texto_mensaje(Mensaje::Bloque1Ok)}));
     EXPECT_TRUE(rec.progresos().empty());
     EXPECT_EQ(leidos(), 0);
 }
@@ -128,7 +130,7 @@ TEST_F(XaFixture, SilentLoaderFailsWithoutErasingAndStillShowsTheEraseMessage) {
 
     EXPECT_EQ(received(), std::vector<std::string>(5, tabla_sincro));
     EXPECT_TRUE(loader().erasedBlocks().empty());
-    EXPECT_EQ(rec.estados(), std::vector<std::string>{texto_mensaje(19)});
+    EXPECT_EQ(rec.estados(), std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1)});
     EXPECT_EQ(leidos(), 0);
 }
 
@@ -155,7 +157,7 @@ TEST_P(XaEraseTime, EraseIsAcceptedWithinTwoWaits) {
         // The chain stops at the first erase: nothing else is sent after it.
         EXPECT_EQ(received(),
                   (std::vector<std::string>{tabla_sincro, tabla_velocidad, tabla_borrar_bloque0}));
-        EXPECT_EQ(rec.estados(), std::vector<std::string>{texto_mensaje(19)});
+        EXPECT_EQ(rec.estados(), std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1)});
     } else {
         EXPECT_EQ(received(), expectedSession(img.lineas));
         EXPECT_EQ(loader().memory(), img.memoria);
@@ -201,7 +203,9 @@ TEST_P(XaRecordAnswer, RecordIsAcceptedOnlyWhenEchoAndAcknowledgementShareAWait)
         EXPECT_EQ(timesReceived(img.lineas[2]), 0);
         EXPECT_EQ(timesReceived(tabla_borrar_boot_status), 0);
         EXPECT_EQ(leidos(), static_cast<int>(img.lineas[0].size() + img.lineas[1].size()));
-        EXPECT_EQ(rec.estados(), (std::vector<std::string>{texto_mensaje(19), texto_mensaje(15)}));
+        EXPECT_EQ(rec.estados(),
+                  (std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1),
+                                            texto_mensaje(Mensaje::ProgramandoBloque1Xa)}));
     } else {
         EXPECT_EQ(received(), expectedSession(img.lineas));
         EXPECT_EQ(loader().memory(), img.memoria);
@@ -251,7 +255,7 @@ TEST_P(XaReadBack, WrongValueFailsByTimeOutAfterFiveAttempts) {
 
     EXPECT_EQ(timesReceived(*GetParam().failingLine), 5);
     const auto st = rec.estados();
-    EXPECT_EQ(std::count(st.begin(), st.end(), texto_mensaje(16)), 0);
+    EXPECT_EQ(std::count(st.begin(), st.end(), texto_mensaje(Mensaje::Bloque1Ok)), 0);
     EXPECT_EQ(leidos(), img.caracteres());
     if (GetParam().failingLine == &tabla_verif_status) {
         EXPECT_EQ(timesReceived(tabla_verif_boot), 0); // the rest is skipped
