@@ -192,6 +192,21 @@ void Tmgrupo_superv::cargar_firmware() {
     error_max_ficheros = false;
     // Characters of bank 1 gone through: the bank-2 transfer's progress goes on from them.
     long long hechos = 0;
+    // Bank 2 of unit firmware, once the controller was written and reset: the
+    // running software's status (its version shown), programming mode, the transfer.
+    auto banco2 = [&](bool* transferido = nullptr) {
+        Resultado rb = sin_excepciones([&] { return estado_con_version(*this, tramas); });
+        if (rb == Resultado::Ok)
+            rb = sin_excepciones([&] { return resultado_de(tramas.pedir_modo_programacion()); });
+        if (rb != Resultado::Ok)
+            return rb;
+        if (transferido)
+            *transferido = true;
+        return sin_excepciones([&] {
+            return tramas.grabar_flash_intelhex(trabajo.id, trabajo.banco2, hechos,
+                                                trabajo.size_tele);
+        });
+    };
     try {
         if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_XA) {
             // A controller is erased before it is written: without data to write
@@ -207,15 +222,7 @@ void Tmgrupo_superv::cargar_firmware() {
                 if (r == Resultado::Ok) {
                     reconfigurar(c, 19200);
                     unidad.genera_reset();
-                    r = sin_excepciones([&] { return estado_con_version(*this, tramas); });
-                    if (r == Resultado::Ok)
-                        r = sin_excepciones(
-                            [&] { return resultado_de(tramas.pedir_modo_programacion()); });
-                    if (r == Resultado::Ok)
-                        r = sin_excepciones([&] {
-                            return tramas.grabar_flash_intelhex(trabajo.id, trabajo.banco2, hechos,
-                                                                trabajo.size_tele);
-                        });
+                    r = banco2();
                 }
             }
         } else if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_ARM) {
@@ -228,18 +235,12 @@ void Tmgrupo_superv::cargar_firmware() {
                 hechos = arm.caracteres_leidos();
                 reconfigurar(c, 19200);
                 unidad.genera_reset_final();
-                r = sin_excepciones([&] { return estado_con_version(*this, tramas); });
-                if (r == Resultado::Ok)
-                    r = sin_excepciones(
-                        [&] { return resultado_de(tramas.pedir_modo_programacion()); });
-                if (r == Resultado::Ok) {
-                    r = sin_excepciones([&] {
-                        return tramas.grabar_flash_intelhex(trabajo.id, trabajo.banco2, hechos,
-                                                            trabajo.size_tele);
-                    });
-                    // The ARM controller restarts from its new image in any case.
+                bool transferido = false;
+                r = banco2(&transferido);
+                // Once bank 2 went out, the ARM controller restarts from its new image
+                // whatever the transfer's outcome.
+                if (transferido)
                     sin_fallo([&] { arm.HW_reset_STM(); });
-                }
             }
         } else {
             reconfigurar(c, 19200);
