@@ -17,6 +17,10 @@ public:
     // phase sent so far and in all. Front ends that show only the bar ignore it.
     virtual void setProgressBytes(int64_t /*done*/, int64_t /*total*/) {}
     virtual void setVersionToLoad(const std::string& version) = 0; // version-to-load label
+    // A text beside the message table, before the result it explains (for example
+    // "Unit reports 4.10, file is 4.12"): stdout for the headless loader, the
+    // status line for the window. Ignored unless a front end shows it.
+    virtual void showNote(const std::string& /*text*/) {}
     // End of a load, first on the status line: entry is 10, 11 or 20 of the
     // message table and text its text in the current language.
     virtual void showResult(int entry, const std::string& text) = 0;
