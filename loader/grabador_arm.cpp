@@ -119,10 +119,10 @@ Resultado GrabadorArm::esperar_ack() {
         return resultado_de(r);
     // A NACK ends the wait at once, and the trace says it was one, not a silence.
     if (b == stm32::NACK) {
-        anotar_traza(ctx_.puerto, "NACK");
+        anotar_traza(ctx_.puerto, "RX->NACK");
         return Resultado::Nack;
     }
-    anotar_traza(ctx_.puerto, std::string(1, static_cast<char>(stm32::ACK)));
+    anotar_traza(ctx_.puerto, "RX->" + std::string(1, static_cast<char>(stm32::ACK)));
     return Resultado::Ok;
 }
 
@@ -206,13 +206,13 @@ Resultado GrabadorArm::verificar_bloque(const BloqueStm& b) {
     const int r = ctx_.enlace->recibir_bytes_nfisico(tabla_retardo_rx[0], b.datos.size(), leidos);
     if (r != TRAMA_RECIBIDA)
         return resultado_de(r);
-    anotar_traza(ctx_.puerto, std::string(leidos.begin(), leidos.end()));
+    anotar_traza(ctx_.puerto, "RX->" + std::string(leidos.begin(), leidos.end()));
     for (size_t i = 0; i < leidos.size(); ++i) {
         if (leidos[i] != b.datos[i]) {
             char linea[96];
             std::snprintf(linea, sizeof linea, "Read-back differs at %08X: written %02X, read %02X",
                           static_cast<unsigned>(b.direccion + i), b.datos[i], leidos[i]);
-            anotar_traza(ctx_.puerto, linea);
+            anotar_traza(ctx_.puerto, std::string("ER->") + linea);
             return Resultado::NoVerificado;
         }
     }
@@ -228,10 +228,13 @@ Resultado GrabadorArm::WM_STM(const intel_hex::Imagen& imagen, int32_t caractere
         return r;
     };
     for (const BloqueStm& b : bloques) {
+        if (ctx_.detenido())
+            return Resultado::Interrumpido;
         if (Resultado r = escribir_bloque(b); r != Resultado::Ok)
             return fallo(r);
         grabados += static_cast<int64_t>(b.bytes_imagen);
         estado(texto_mensaje(Mensaje::Grabados) + std::to_string(grabados) + " Bytes");
+        ctx_.informador.avance(grabados, bytes_imagen);
         // The bank-1 share of the load's progress goes by image bytes written; an
         // unknown size shows no progress, one too small never more than 100 %.
         const int64_t hecho = bytes_imagen > 0 ? grabados * caracteres / bytes_imagen : 0;
@@ -239,9 +242,12 @@ Resultado GrabadorArm::WM_STM(const intel_hex::Imagen& imagen, int32_t caractere
             total > 0 ? static_cast<int32_t>(std::min<int64_t>(100, hecho * 100 / total)) : 0);
     }
     // Nothing is taken as written until it has been read back.
-    for (const BloqueStm& b : bloques)
+    for (const BloqueStm& b : bloques) {
+        if (ctx_.detenido())
+            return Resultado::Interrumpido;
         if (Resultado r = verificar_bloque(b); r != Resultado::Ok)
             return fallo(r);
+    }
     estado(texto_mensaje(Mensaje::MemoriaCompleta));
     return Resultado::Ok;
 }
@@ -274,7 +280,7 @@ Resultado GrabadorArm::grabar_micro_STM(const std::string& texto, int32_t total)
         if (r != Resultado::Ok) {
             estado(NO_DETECTADO_ARM);
         } else {
-            r = ER_STM();
+            r = ctx_.detenido() ? Resultado::Interrumpido : ER_STM();
             if (r == Resultado::Ok) {
                 ctx_.esperar(PAUSA_TRAS_BORRADO);
                 r = WM_STM(imagen, caracteres, total);

@@ -83,6 +83,8 @@ Resultado GrabadorXa::grabar_micro(const std::string& imagen, int32_t total) {
     for (const std::string* bloque : bloques) {
         if (res != TRAMA_RECIBIDA)
             break;
+        if (ctx_.detenido())
+            return Resultado::Interrumpido;
         enl->enviar_datos_nenlace(puerto, *bloque);
         res = recibir_linea_datos(tabla_ack_normal, TIMEOUT_BORRADO, ESPERAS_BORRADO);
     }
@@ -90,7 +92,16 @@ Resultado GrabadorXa::grabar_micro(const std::string& imagen, int32_t total) {
     if (res == TRAMA_RECIBIDA) {
         if (!imagen.empty()) {
             mostrar(Mensaje::ProgramandoBloque1Xa);
-            for (const std::string& linea : partir_lineas(imagen)) {
+            const std::vector<std::string> lineas = partir_lineas(imagen);
+            int64_t caracteres = 0;
+            for (const std::string& linea : lineas)
+                caracteres += static_cast<int64_t>(linea.size());
+            const int32_t desde = vcont_bytes;
+            for (const std::string& linea : lineas) {
+                if (ctx_.detenido()) {
+                    caracteres_leidos_ = vcont_bytes;
+                    return Resultado::Interrumpido;
+                }
                 vcont_bytes += static_cast<int32_t>(linea.size());
                 if (linea != REG_DIRECCION_EXT_CERO) {
                     // Sent as it stands: a malformed line is refused by the loader
@@ -99,6 +110,7 @@ Resultado GrabadorXa::grabar_micro(const std::string& imagen, int32_t total) {
                     res = recibir_linea_datos(linea + tabla_ack_normal, TIMEOUT_WR_LINEA,
                                               ESPERAS_LINEA);
                 }
+                ctx_.informador.avance(vcont_bytes - desde, caracteres);
                 ctx_.informador.progreso(porcentaje(vcont_bytes, total));
                 if (res != TRAMA_RECIBIDA)
                     break;

@@ -7,6 +7,7 @@
 #include "common/global_com.h"
 #include "common/reloj.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -17,8 +18,11 @@ class Tinterface_enlace;
 class Informador {
 public:
     virtual ~Informador() = default;
-    virtual void estado(const std::string& texto) = 0;            // status line
-    virtual void progreso(int32_t porcentaje) = 0;                // 0..100
+    virtual void estado(const std::string& texto) = 0; // status line
+    virtual void progreso(int32_t porcentaje) = 0;     // 0..100
+    // The amount of the current step behind the percentage: done of total (bytes or
+    // characters of the image), for front ends that show it.
+    virtual void avance(int64_t /*hechos*/, int64_t /*total*/) {}
     virtual void crc(uint32_t crc) = 0;                           // CRC-32 of the data transferred
     virtual void version_acargar(const std::string& version) = 0; // version-to-load label
     // A text beside the message table: what the entry shown cannot say (the
@@ -36,6 +40,7 @@ enum class Resultado {
     NoVerificado, // what the controller holds is not what was written, or not the image's version
     ErrorFichero, // the image cannot be written as it stands
     FalloPuerto,  // the port is closed
+    Interrumpido, // stopped at a safe point on the operator's request
 };
 
 struct Contexto {
@@ -43,6 +48,11 @@ struct Contexto {
     uint8_t puerto;            // its port index, the first argument of every link operation
     TimeSource& reloj;
     Informador& informador;
+    // Raised to stop at the next safe point (between blocks, lines and frames, never
+    // inside one); nullptr when nobody can ask.
+    const std::atomic<bool>* parada = nullptr;
+
+    bool detenido() const { return parada && parada->load(std::memory_order_acquire); }
 
     // A prescribed pause of the protocol, on the time source.
     void esperar(int32_t msec) const {

@@ -100,6 +100,7 @@ Mensaje mensaje_de_resultado(Resultado r) {
     case Resultado::NoVerificado:
     case Resultado::ErrorFichero:
     case Resultado::FalloPuerto:
+    case Resultado::Interrumpido:
         break;
     }
     return Mensaje::ErrorCarga;
@@ -148,11 +149,19 @@ void Tmgrupo_superv::refrescar_estado() {
     retardo_msec(ESPERA_ANTES_ESTADO);
     int r = 0;
     try {
-        r = tramas.pedir_estado();
+        // Stopped before it began: nothing is asked, and the unit stays as the
+        // initial reset left it.
+        r = cancelado() ? ERROR_TIMEOUT : tramas.pedir_estado();
     } catch (...) {
         r = 0;
     }
-    if (r == TRAMA_RECIBIDA) {
+    // The notice stays on the window's screen for a while. Without a window the wait
+    // is left out when the unit's software answered the request: nothing was reset
+    // since, so no restart is waited for by it either.
+    bool esperar_aviso = !fsin_esperas_pantalla.load();
+    if (cancelado()) {
+        esperar_aviso = false;
+    } else if (r == TRAMA_RECIBIDA) {
         const int mayor = tramas.version_mayor();
         const int menor = tramas.version_menor();
         if (mayor >= 4)
@@ -160,19 +169,23 @@ void Tmgrupo_superv::refrescar_estado() {
                                                              : std::string());
         tipo_vtr = mayor >= 4 ? TIPO_VTR_ARM : TIPO_VTR_XA;
         fversion = texto_version(mayor, menor);
-        if (mayor >= 100)
+        if (mayor >= 100) {
             detectar(c);
+            esperar_aviso = true;
+        }
         dodatos();
         fcarga = texto_mensaje(Mensaje::Encontrado);
         domensaje();
     } else {
         detectar(c);
+        esperar_aviso = true;
         fcarga = texto_mensaje(unidad_conocida() ? Mensaje::Encontrado : Mensaje::NoEncontrado);
         domensaje();
         fversion.clear();
         dodatos();
     }
-    retardo_msec(TIEMPO_AVISO);
+    if (esperar_aviso)
+        retardo_msec(TIEMPO_AVISO);
     fcarga.clear();
     domensaje();
     // The request is done before Load is offered: a front end that posts a new
@@ -195,6 +208,8 @@ void Tmgrupo_superv::cargar_firmware() {
     // Bank 2 of unit firmware, once the controller was written and reset: the
     // running software's status (its version shown), programming mode, the transfer.
     auto banco2 = [&](bool* transferido = nullptr) {
+        if (cancelado())
+            return Resultado::Interrumpido;
         Resultado rb = sin_excepciones([&] { return estado_con_version(*this, tramas); });
         if (rb == Resultado::Ok)
             rb = sin_excepciones([&] { return resultado_de(tramas.pedir_modo_programacion()); });
@@ -257,6 +272,12 @@ void Tmgrupo_superv::cargar_firmware() {
             unidad.genera_reset_final();
             estado(texto_mensaje(Mensaje::Espere));
             r = estado_con_version(*this, tramas);
+        } else if (r == Resultado::Interrumpido || cancelado()) {
+            // Stopped between two blocks, lines or frames: the unit is reset to leave
+            // whatever loader or mode it was in, and nothing more is asked of it.
+            r = Resultado::Interrumpido;
+            sin_fallo([&] { reconfigurar(c, 19200); });
+            sin_fallo([&] { unidad.genera_reset_final(); });
         }
         // Unit firmware proves itself: the running software must now report the
         // version the identification line names (one that refused the image still
@@ -290,7 +311,10 @@ void Tmgrupo_superv::doresultado() {
     // A unit that refused the image for lack of room is still in programming mode.
     if (fresultado == Resultado::Rechazado)
         sin_fallo([&] { Deteccion(contexto()).genera_reset_final(); });
-    retardo_msec(TIEMPO_RESULTADO);
+    // The result stays on the window's screen before Load comes back; the unit has
+    // been reset and read back already, so without a window nothing waits for it.
+    if (!fsin_esperas_pantalla.load())
+        retardo_msec(TIEMPO_RESULTADO);
     if (auto* l = listener())
         l->finishLoad();
 }

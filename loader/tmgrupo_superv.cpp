@@ -101,6 +101,7 @@ bool Tmgrupo_superv::en_ejecucion() const {
 }
 
 void Tmgrupo_superv::pedir_carga(TrabajoCarga trabajo) {
+    fcancelar.store(false, std::memory_order_release);
     {
         std::lock_guard<std::mutex> lock(ftrabajo_m);
         ftrabajo = std::move(trabajo);
@@ -236,7 +237,7 @@ Tinterface_enlace* Tmgrupo_superv::enlace() const {
 }
 
 Contexto Tmgrupo_superv::contexto() {
-    return Contexto{enlace(), fpcom.load(), reloj(), *this};
+    return Contexto{enlace(), fpcom.load(), reloj(), *this, &fcancelar};
 }
 
 void Tmgrupo_superv::genera_reset_inicial() {
@@ -253,6 +254,11 @@ void Tmgrupo_superv::estado(const std::string& texto) {
 void Tmgrupo_superv::progreso(int32_t porcentaje) {
     fprogreso = porcentaje;
     doprogreso();
+}
+
+void Tmgrupo_superv::avance(int64_t hechos, int64_t total) {
+    if (auto* l = listener())
+        l->setProgressBytes(hechos, total);
 }
 
 void Tmgrupo_superv::crc(uint32_t crc) {

@@ -134,6 +134,7 @@ public:
     // ---- the procedures' reporter: each call goes to the front end
     void estado(const std::string& texto) override;
     void progreso(int32_t porcentaje) override;
+    void avance(int64_t hechos, int64_t total) override;
     void crc(uint32_t crc) override;
     void version_acargar(const std::string& version) override;
     void aviso(const std::string& texto) override;

@@ -138,6 +138,9 @@ Resultado TransferenciaTramas::grabar_flash_intelhex(const std::string& id,
     (void)enviar_mensaje(tx_, rx_, INTENTOS_INICIO_HEX, ESPERA_NORMAL);
 
     const std::vector<std::string> lineas = partir_lineas(texto);
+    long long caracteres = 0;
+    for (const std::string& l : lineas)
+        caracteres += static_cast<long long>(l.size());
 
     // Lines are concatenated into packets of at most 252 characters; a line that
     // does not fit opens the next packet. A line longer than a packet goes in
@@ -147,6 +150,8 @@ Resultado TransferenciaTramas::grabar_flash_intelhex(const std::string& id,
     std::string pendiente;
     bool hay_pendiente = false;
     while (i < lineas.size() || hay_pendiente) {
+        if (ctx_.detenido())
+            return Resultado::Interrumpido;
         std::string paquete;
         if (hay_pendiente) {
             paquete = std::move(pendiente);
@@ -179,6 +184,7 @@ Resultado TransferenciaTramas::grabar_flash_intelhex(const std::string& id,
         // An unanswered packet does not stop the transfer: the end message decides.
         (void)enviar_mensaje(tx_, rx_, INTENTOS_NORMAL, ESPERA_GRABAR);
         vcont_bytes += static_cast<long long>(paquete.size());
+        ctx_.informador.avance(vcont_bytes - hechos, caracteres);
         ctx_.informador.progreso(porcentaje(vcont_bytes, total));
     }
 
@@ -241,6 +247,8 @@ Resultado TransferenciaTramas::grabar_flash_bin(const std::string& id, const std
     const size_t tamano = fichero.size() - inicio;
     const auto paquete = static_cast<size_t>(MAX_SIZE_PAQUETE_BIN);
     for (size_t hecho = 0;;) {
+        if (ctx_.detenido())
+            return Resultado::Interrumpido;
         const size_t n = std::min(paquete, tamano - hecho);
         if (n == 0)
             break;
@@ -253,6 +261,7 @@ Resultado TransferenciaTramas::grabar_flash_bin(const std::string& id, const std
             return r;
         hecho += n;
         vcont_bytes += static_cast<long long>(n);
+        ctx_.informador.avance(static_cast<int64_t>(hecho), static_cast<int64_t>(tamano));
         ctx_.informador.progreso(porcentaje(vcont_bytes, size_fichero));
         if (n < paquete)
             break;

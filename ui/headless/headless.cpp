@@ -193,6 +193,7 @@ struct Informe {
     std::string tipoUnidad;
     std::string versionAntes, versionDespues;
     std::string crc;
+    std::string nota; // the worker's note beside the result (the versions that differ)
     int entrada = -1; // message-table entry of the result, -1 when none was shown
     std::string texto;
     std::string resultado;
@@ -260,6 +261,13 @@ public:
         }
     }
     void setVersionToLoad(const std::string&) override {}
+    // What the result cannot say by itself ("Unit reports 4.10, file is 4.12"),
+    // on the line before it.
+    void showNote(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(m_);
+        lineLocked(text);
+        informe_.nota = text;
+    }
     void showResult(int entry, const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_);
         cerrarFaseLocked({});
@@ -738,6 +746,7 @@ QJsonObject informeJson(const Informe& i) {
         {QStringLiteral("file"), texto(i.fichero)},
         {QStringLiteral("identification"), texto(i.identificacion)},
         {QStringLiteral("crc"), texto(i.crc)},
+        {QStringLiteral("note"), texto(i.nota)},
         {QStringLiteral("phases"), fases},
     };
 }
