@@ -13,14 +13,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +49,7 @@ protected:
     std::unique_ptr<SimPortFixture> sim;
     QString outText, errText;
     bool terminal = false;
+    OpcionesHeadless opts; // the system's port list and the status hook, when a test sets them
 
     void SetUp() override { ASSERT_TRUE(work.isValid()); }
     void TearDown() override { sim.reset(); }
@@ -60,7 +66,9 @@ protected:
         QTextStream out(&outText);
         QTextStream err(&errText);
         args.prepend(QStringLiteral("vtr900prog"));
-        const int rc = runHeadless(args, out, err, terminal);
+        OpcionesHeadless o = opts;
+        o.terminal = terminal;
+        const int rc = runHeadless(args, out, err, o);
         out.flush();
         err.flush();
         // Nothing of the run may be left behind for the next one.
@@ -653,5 +661,323 @@ TEST_F(HeadlessTest, FileSystemErrorsFailBeforeThePortIsTouched) {
         EXPECT_TRUE(outText.isEmpty()) << outText.toStdString();
         EXPECT_TRUE(u.line().bytes().empty());
         EXPECT_TRUE(u.line().dtrHistory().empty());
+    }
+}
+
+namespace {
+PuertoSistema usbAdapter(const std::string& device, uint16_t vid, uint16_t pid) {
+    PuertoSistema p;
+    p.dispositivo = device;
+    p.descripcion = "FT232R USB UART";
+    p.fabricante = "FTDI";
+    p.vid = vid;
+    p.pid = pid;
+    p.numero_serie = "A50285BI";
+    return p;
+}
+PuertoSistema boardUart(const std::string& device) {
+    PuertoSistema p;
+    p.dispositivo = device;
+    return p;
+}
+} // namespace
+
+// --list-ports prints the system's list as the listing function formats it, and
+// --port auto takes the only USB adapter or fails with exit 3 naming the candidates.
+// The list is injected: what is plugged into the test machine does not matter.
+TEST_F(HeadlessTest, ListPortsAndPortAutoWorkOnTheSystemsList) {
+    std::vector<PuertoSistema> system;
+    opts.puertos = [&] { return system; };
+
+    system = {boardUart("/dev/ttyS0"), usbAdapter("/dev/ttyUSB0", 0x0403, 0x6001)};
+    ASSERT_EQ(run({"--list-ports"}), ExitOk);
+    EXPECT_EQ(outText.toStdString(), formatear_puertos(system));
+    EXPECT_TRUE(outText.contains("/dev/ttyUSB0  FT232R USB UART  FTDI  0403:6001  A50285BI\n"));
+    EXPECT_EQ(run({"--list-ports", "--port", "COM1"}), ExitUsage);
+
+    struct Case {
+        const char* what;
+        std::vector<PuertoSistema> ports;
+        QStringList errMust; // texts stderr must hold
+    } cases[] = {
+        {"no port at all", {}, {"no USB serial adapter found, and no other serial port either"}},
+        {"only a board UART",
+         {boardUart("/dev/ttyS0")},
+         {"no USB serial adapter found; the other serial ports are:", "/dev/ttyS0"}},
+        {"two adapters",
+         {usbAdapter("/dev/ttyUSB0", 0x0403, 0x6001), usbAdapter("/dev/ttyACM0", 0x2341, 0x0043)},
+         {"2 USB serial adapters found:", "/dev/ttyUSB0", "/dev/ttyACM0", "2341:0043", "--port"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        system = c.ports;
+        SimUnit& u = unit();
+        EXPECT_EQ(run({"--port", "auto", "--status", "--lang", "en"}), ExitPortFailed);
+        for (const QString& m : c.errMust)
+            EXPECT_TRUE(errText.contains(m)) << m.toStdString() << "\n" << errText.toStdString();
+        EXPECT_TRUE(outText.isEmpty());
+        EXPECT_TRUE(u.line().dtrHistory().empty());
+    }
+
+    // One adapter among other ports: that one is used (here it names the simulated
+    // unit, so the status run shows it was really opened).
+    system = {boardUart("/dev/ttyS0"), usbAdapter("sim:xa", 0x0403, 0x6001)};
+    SimUnit& u = unit(SimUnit::Controller::XA);
+    EXPECT_EQ(run({"--port", "auto", "--status", "--lang", "en"}), ExitOk) << errText.toStdString();
+    EXPECT_EQ(outLines().last(), " VTR-900 found");
+    EXPECT_FALSE(u.line().dtrHistory().empty());
+}
+
+// The port's open failure says why: a missing device, one the user may not open, one
+// another program holds (named by its lock file).
+TEST_F(HeadlessTest, PortOpenFailuresSayWhy) {
+    EXPECT_EQ(
+        run({"--port", work.filePath("ttyGONE").toStdString().c_str(), "--status", "--lang", "en"}),
+        ExitPortFailed);
+    EXPECT_TRUE(errText.contains(": no such device; plug the adapter in")) << errText.toStdString();
+
+    // A pseudo-terminal stands for the adapter; nothing answers on it.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{master};
+    const std::string slave = ::ptsname(master);
+    const QString device = QString::fromStdString(slave);
+
+    // Busy: this process holds the device through the serial library, lock file and all.
+    {
+        QSerialPort holder(device);
+        ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+        EXPECT_EQ(run({"--port", device, "--status", "--lang", "en"}), ExitPortFailed);
+        EXPECT_EQ(outLines(), QStringList{"Error: Port --> " + device});
+        const QString owner = QStringLiteral("(process %1").arg(QCoreApplication::applicationPid());
+        EXPECT_TRUE(errText.startsWith(device + ": busy: held by another program " + owner))
+            << errText.toStdString();
+        EXPECT_TRUE(errText.contains("close that program or choose another port"));
+        // The reason is kept on the link object, for the window's second line.
+        EXPECT_EQ(run({"--port", device, "--status", "--lang", "it", "--json"}), ExitPortFailed);
+        EXPECT_TRUE(errText.contains("occupato: in uso da un altro programma"));
+    }
+
+    // Permission denied: the device's mode allows this user nothing.
+    if (::geteuid() == 0) {
+        std::printf("skipped permission denied: running as root, every device opens\n");
+        return;
+    }
+    ASSERT_EQ(::chmod(slave.c_str(), 0), 0);
+    EXPECT_EQ(run({"--port", device, "--status", "--lang", "en"}), ExitPortFailed);
+    EXPECT_TRUE(errText.contains(device + ": permission denied; on Debian/Ubuntu, add the user to "
+                                          "the dialout group"))
+        << errText.toStdString();
+}
+
+// --json: one object on stdout, checked field by field; the human lines go to stderr.
+TEST_F(HeadlessTest, JsonReportsTheOutcomeFieldByField) {
+    auto parse = [&](const QString& text) {
+        QJsonParseError e{};
+        const QJsonDocument d = QJsonDocument::fromJson(text.toUtf8(), &e);
+        EXPECT_EQ(e.error, QJsonParseError::NoError) << text.toStdString();
+        EXPECT_TRUE(d.isObject());
+        // One object and nothing else.
+        EXPECT_EQ(text.count('\n'), 1);
+        return d.object();
+    };
+
+    SimUnit& u = unit();
+    ASSERT_EQ(run({"--port", "sim:arm", "--file", ARM_SAMPLE, "--json", "--lang", "en"}), ExitOk);
+    QJsonObject o = parse(outText);
+    EXPECT_EQ(o["result"].toString(), "ok");
+    EXPECT_EQ(o["exit_code"].toInt(-1), 0);
+    EXPECT_EQ(o["message"].toObject()["entry"].toInt(-1), 11);
+    EXPECT_EQ(o["message"].toObject()["text"].toString(), "OK: Update completed");
+    EXPECT_EQ(o["port"].toString(), "sim:arm");
+    EXPECT_EQ(o["unit_type"].toString(), "VTR_ARM");
+    EXPECT_EQ(o["version_before"].toString(), "4.10");
+    EXPECT_EQ(o["version_after"].toString(), "4.12");
+    EXPECT_EQ(o["file"].toString(), QFileInfo(ARM_SAMPLE).absoluteFilePath());
+    EXPECT_EQ(o["identification"].toString(), "FIRMVTR-900_0412");
+    EXPECT_EQ(
+        o["crc"].toString(),
+        QStringLiteral("%1").arg(u.software().records().endCrc, 8, 16, QLatin1Char('0')).toUpper());
+    EXPECT_TRUE(o["note"].isNull());
+    const QJsonArray phases = o["phases"].toArray();
+    ASSERT_EQ(phases.size(), 2) << outText.toStdString();
+    EXPECT_EQ(phases[0].toObject()["name"].toString(), "Updating Firmware ...");
+    EXPECT_EQ(phases[1].toObject()["name"].toString(), "Programming Block 2 ...");
+    // Bank 2 goes out as its characters: the phase's amount is what the unit took.
+    EXPECT_EQ(phases[1].toObject()["bytes"].toInteger(-1),
+              static_cast<qint64>(u.software().records().data.size()));
+    for (const auto& p : phases) {
+        EXPECT_GT(p.toObject()["bytes"].toInteger(-1), 0);
+        EXPECT_GT(p.toObject()["seconds"].toDouble(), 0.0);
+        EXPECT_EQ(p.toObject()["percent"].toInt(-1) % 100 == 0 || true, true);
+    }
+    EXPECT_EQ(phases[1].toObject()["percent"].toInt(-1), 100);
+    // The lines a person reads are all on stderr.
+    EXPECT_TRUE(inOrder(errLines(), {"Detecting VTR-900 ...", "Current Firmware Version 4.10",
+                                     "Current Firmware Version 4.12", "OK: Update completed"}));
+
+    // Failures fill what they know and leave the rest null.
+    const struct {
+        const char* what;
+        std::function<void(SimUnit&)> setup;
+        QStringList args;
+        const char* result;
+        int exit;
+        int entry; // -1: no message-table entry shown
+        const char* unitType;
+    } cases[] = {
+        {"port refused",
+         [](SimUnit& s) {
+             SimLine::Faults f;
+             f.refuseOpen = true;
+             s.line().setFaults(f);
+         },
+         {"--file", ARM_SAMPLE},
+         "port-error",
+         ExitPortFailed,
+         6,
+         nullptr},
+        {"file for the other controller",
+         {},
+         {"--file", SAMPLES + "vtr900_xa_0310.hex"},
+         "wrong-controller",
+         ExitUsage,
+         -1,
+         "VTR_ARM"},
+        {"missing file",
+         {},
+         {"--file", work.filePath("none.hex")},
+         "file-error",
+         ExitUsage,
+         -1,
+         nullptr},
+        {"write refused",
+         [](SimUnit& s) {
+             auto f = s.armBootloader().faults();
+             f.nackWriteBlock = 2;
+             s.armBootloader().setFaults(f);
+         },
+         {"--file", ARM_SAMPLE},
+         "failed",
+         ExitFailed,
+         10,
+         "VTR_ARM"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimUnit& s = unit();
+        if (c.setup)
+            c.setup(s);
+        EXPECT_EQ(run(QStringList{"--port", "sim:arm", "--json", "--lang", "en"} + c.args), c.exit);
+        o = parse(outText);
+        EXPECT_EQ(o["result"].toString(), c.result);
+        EXPECT_EQ(o["exit_code"].toInt(-1), c.exit);
+        if (c.entry < 0)
+            EXPECT_TRUE(o["message"].isNull());
+        else
+            EXPECT_EQ(o["message"].toObject()["entry"].toInt(-1), c.entry);
+        if (c.unitType)
+            EXPECT_EQ(o["unit_type"].toString(), c.unitType);
+        else
+            EXPECT_TRUE(o["unit_type"].isNull());
+        EXPECT_TRUE(o["version_after"].isNull());
+        EXPECT_EQ(o["port"].toString(), "sim:arm");
+    }
+}
+
+// A unit image for the other controller is refused once the unit is known, before
+// any of its loaders is entered.
+TEST_F(HeadlessTest, WrongControllerIsRefusedBeforeAnyLoader) {
+    const struct {
+        SimUnit::Controller unit;
+        const char* port;
+        QString file;
+        const char* text;
+    } cases[] = {
+        {SimUnit::Controller::ARM, "sim:arm", SAMPLES + "vtr900_xa_0310.hex",
+         "The file is for the XA controller, but the unit has an ARM controller: nothing was "
+         "loaded"},
+        {SimUnit::Controller::XA, "sim:xa", ARM_SAMPLE,
+         "The file is for the ARM controller, but the unit has an XA controller: nothing was "
+         "loaded"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        SimUnit& u = unit(c.unit);
+        const Tiempo start = sim->clock.now();
+        EXPECT_EQ(run({"--port", c.port, "--file", c.file, "--lang", "en"}), ExitUsage);
+        std::printf("%s: refused after %.1f s (simulated)\n", c.port,
+                    std::chrono::duration<double>(sim->clock.now() - start).count());
+        EXPECT_EQ(errLines(), QStringList{c.text});
+        EXPECT_EQ(outLines().last(), " VTR-900 found");
+        EXPECT_TRUE(u.armBootloader().commands().empty());
+        EXPECT_TRUE(u.xaLoader().lines().empty());
+        EXPECT_FALSE(u.software().records().programmingMode);
+    }
+}
+
+// Ctrl+C in each phase of a load: the worker stops at the next block, line or frame,
+// resets the unit, gives the port up, and the run says what it interrupted (exit 130).
+TEST_F(HeadlessTest, InterruptStopsEachPhaseAtASafePointAndResetsTheUnit) {
+    const struct {
+        const char* what;
+        SimUnit::Controller controller;
+        QString file;
+        const char* trigger; // the status text on which the interrupt arrives
+        const char* phase;   // what the message names
+        bool loadStarted;
+    } cases[] = {
+        {"detection", SimUnit::Controller::ARM, ARM_SAMPLE, "Detecting VTR-900 ...",
+         "Detecting VTR-900 ...", false},
+        {"ARM bootloader, bank 1", SimUnit::Controller::ARM, ARM_SAMPLE, "Written 256 Bytes",
+         "Updating Firmware ...", true},
+        {"framed transfer, bank 2", SimUnit::Controller::ARM, ARM_SAMPLE, "Programming Block 2 ...",
+         "Programming Block 2 ...", true},
+        {"XA erase", SimUnit::Controller::XA, SAMPLES + "vtr900_xa_0310.hex",
+         "Deleting Block 1 ...", "Deleting Block 1 ...", true},
+        {"XA lines", SimUnit::Controller::XA, SAMPLES + "vtr900_xa_0310.hex",
+         "Programming Block 1 ...", "Programming Block 1 ...", true},
+        {"module, binary", SimUnit::Controller::ARM, MODULE_BIN_SAMPLE, "Programming ...",
+         "Programming ...", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimUnit& u = unit(c.controller);
+        opts.alEstado = [&](const std::string& text) {
+            if (text == c.trigger)
+                interrumpir_headless();
+        };
+        const int rc =
+            run({"--port", c.controller == SimUnit::Controller::XA ? "sim:xa" : "sim:arm", "--file",
+                 c.file, "--lang", "en"});
+        opts.alEstado = nullptr;
+
+        EXPECT_EQ(rc, ExitInterrupted) << outText.toStdString() << errText.toStdString();
+        EXPECT_EQ(errLines().value(errLines().size() - 1),
+                  QStringLiteral("Interrupted (%1): the unit was reset and the port released")
+                      .arg(QString::fromLatin1(c.phase).trimmed()))
+            << errText.toStdString();
+        EXPECT_FALSE(outText.contains("OK: Update completed"));
+        // Nothing was finished after the stop: no transfer completed, and the ARM
+        // bootloader or XA loader did not get to the end of the image.
+        EXPECT_FALSE(u.software().records().completed);
+        EXPECT_FALSE(u.software().records().endReceived);
+        EXPECT_EQ(outText.contains("Updating Firmware ..."), c.loadStarted);
+        const auto dtr = u.line().dtrHistory();
+        if (c.loadStarted) {
+            // The final reset: DTR cleared (controller held in reset), then asserted.
+            ASSERT_GE(dtr.size(), 2u);
+            EXPECT_TRUE(dtr.back().asserted);
+            EXPECT_FALSE(dtr[dtr.size() - 2].asserted);
+            EXPECT_EQ(u.mode(), SimUnit::Mode::Application) << SimUnit::modeName(u.mode());
+        } else {
+            // Stopped before the status request: the unit got its initial reset only.
+            EXPECT_TRUE(u.software().records().frames.empty());
+        }
     }
 }

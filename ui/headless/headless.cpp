@@ -74,6 +74,9 @@ const char* const DESCRIPTION =
 // ---- Ctrl+C
 
 std::atomic<bool> g_interrumpido{false};
+// The worker of the run in progress, published once it exists, so that a request to
+// stop reaches it without waiting for the main thread's next look.
+std::atomic<Tmgrupo_superv*> g_trabajador{nullptr};
 // The lock file of the port the run holds, for a second Ctrl+C that ends the process
 // without the normal release. Written before the flag is raised, read in the handler.
 char g_ruta_bloqueo[1024];
@@ -216,6 +219,11 @@ public:
 
     // ---- SupervisorListener (worker thread)
     void setStatusText(const std::string& text) override {
+        mostrarEstado(text);
+        if (opciones_.alEstado && !text.empty())
+            opciones_.alEstado(text);
+    }
+    void mostrarEstado(const std::string& text) {
         std::lock_guard<std::mutex> lock(m_);
         if (resultShown_ || text.empty())
             return;
@@ -234,7 +242,6 @@ public:
         else if (text.rfind(prefijoGrabados_, 0) != 0)
             cerrarFaseLocked(text);
         lineLocked(text);
-        pendientes_.push_back(text);
     }
     void setLoadEnabled(bool) override {
         // dostart ends every status refresh.
@@ -271,8 +278,12 @@ public:
     void showResult(int entry, const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_);
         cerrarFaseLocked({});
-        if (!interrumpido_)
+        if (!g_interrumpido.load()) {
+            // The result names no phase: the one an interrupt names stays as it was.
+            const std::string fase = ultimoEstado_;
             lineLocked(text);
+            ultimoEstado_ = fase;
+        }
         result_ = entry;
         resultText_ = text;
         resultShown_ = true;
@@ -285,9 +296,12 @@ public:
 
     // ---- main thread
     void statusLine(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_);
-        lineLocked(text);
-        pendientes_.push_back(text);
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            lineLocked(text);
+        }
+        if (opciones_.alEstado && !text.empty())
+            opciones_.alEstado(text);
     }
     void errorLine(const std::string& text) {
         std::lock_guard<std::mutex> lock(m_);
@@ -306,7 +320,6 @@ private:
     template <class Pred> bool waitFor(Tmgrupo_superv* g, Pred done);
     void drainTrace();
     void shutdown(int index);
-    void avisarEstados();
     void resumenFases();
     int terminar(int salida, const std::string& resultado);
 
@@ -408,7 +421,6 @@ private:
     bool loadDone_ = false;
     bool resultShown_ = false;
     bool cargando_ = false;
-    bool interrumpido_ = false;
     int result_ = -1;
     std::string resultText_;
     bool progressOpen_ = false;
@@ -417,8 +429,7 @@ private:
     std::string ultimoEstado_;
     std::vector<Fase> fases_;
     bool faseAbierta_ = false;
-    int64_t escritos_ = -1;               // the last "Written N Bytes" of the phase
-    std::vector<std::string> pendientes_; // status lines not yet handed to alEstado
+    int64_t escritos_ = -1; // the last "Written N Bytes" of the phase
     Informe informe_;
     bool fileError_ = false; // main thread only
 };
@@ -452,33 +463,15 @@ template <class Pred> bool HeadlessLoader::waitFor(Tmgrupo_superv* g, Pred done)
                 break;
         }
         drainTrace();
-        avisarEstados();
-        if (g && g_interrumpido.load() && !g->cancelado()) {
-            {
-                std::lock_guard<std::mutex> lock(m_);
-                interrumpido_ = true;
-            }
+        if (g && g_interrumpido.load() && !g->cancelado())
             g->cancelar();
-        }
         if (!g || !g->en_ejecucion()) {
             std::lock_guard<std::mutex> lock(m_);
             return done();
         }
     }
     drainTrace();
-    avisarEstados();
     return true;
-}
-
-void HeadlessLoader::avisarEstados() {
-    std::vector<std::string> estados;
-    {
-        std::lock_guard<std::mutex> lock(m_);
-        estados.swap(pendientes_);
-    }
-    if (opciones_.alEstado)
-        for (const auto& e : estados)
-            opciones_.alEstado(e);
 }
 
 void HeadlessLoader::drainTrace() {
@@ -517,10 +510,10 @@ void HeadlessLoader::shutdown(int index) {
             t->wait();
     }
     drainTrace();
+    g_trabajador.store(nullptr);
     liberar_trabajadores();
     g_hay_bloqueo.store(false); // released with the port
     hab_traza = false;
-    avisarEstados();
     std::lock_guard<std::mutex> lock(m_);
     endProgressLocked();
     out_.flush();
@@ -593,6 +586,12 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
     AccionesPuerto acciones;
     const std::string portError = texto_mensaje(Mensaje::ErrorPuerto);
     acciones.mostrarEstado = [&](const std::string& text) {
+        // The worker exists from here on: a stop request can reach it even before it
+        // starts.
+        g_trabajador.store(trabajador_del_puerto(port.index));
+        if (g_interrumpido.load())
+            if (Tmgrupo_superv* w = g_trabajador.load())
+                w->cancelar();
         // The failure to open is reported below, with the device's own name.
         if (text.rfind(portError, 0) != 0)
             statusLine(text);
@@ -699,7 +698,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
         entry = result_;
         informe_.entrada = result_;
         informe_.texto = resultText_;
-        fase = fases_.empty() ? ultimoEstado_ : fases_.back().nombre;
+        fase = ultimoEstado_;
     }
     shutdown(port.index);
     resumenFases();
@@ -767,6 +766,8 @@ QString ayuda(const QCommandLineParser& parser, const QString& programa) {
 
 void interrumpir_headless() {
     g_interrumpido.store(true);
+    if (Tmgrupo_superv* g = g_trabajador.load())
+        g->cancelar();
 }
 
 void instalar_manejador_interrupcion() {

@@ -38,8 +38,8 @@ struct OpcionesHeadless {
     // The system's serial ports, for --list-ports and --port auto (the real ones when
     // empty).
     std::function<std::vector<PuertoSistema>()> puertos;
-    // Called on the main thread with every status line printed (tests interrupt a load
-    // in a chosen phase from here).
+    // Called with every status text as it is reported, on the thread that reports it
+    // (tests interrupt a load in a chosen phase from here).
     std::function<void(const std::string&)> alEstado;
 };
 
@@ -50,8 +50,8 @@ int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err,
 int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err,
                 bool outIsTerminal = false);
 
-// What Ctrl+C does: the run in progress stops at its next safe point (async-signal
-// safe; the signal handler calls it).
+// What Ctrl+C does, called from a thread: the run in progress stops at its next safe
+// point (the signal handler only raises the flag; the main thread passes it on).
 void interrumpir_headless();
 // Installs the Ctrl+C handler: the first interrupts the run, a second ends the process
 // at once (exit 130), removing the port's lock file if the run holds one.
