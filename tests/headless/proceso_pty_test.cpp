@@ -2,6 +2,7 @@
 // pseudo-terminal, and vtr900prog loads the bundled sample over it as over any
 // serial device, on the real clock (about half a minute of prescribed waits).
 #include "common/intel_hex.h"
+#include "comms/motivo_apertura.h"
 #include "sim/pty_bridge.h"
 #include "sim/unidad_simulada.h"
 #include "support/hex_records.h"
@@ -11,12 +12,19 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
 #include <thread>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef _WIN32
 
@@ -196,6 +204,155 @@ TEST(HeadlessProcess, TwoProgramsAtOnceEachLoadTheirOwnImage) {
     // Nothing was left in the shared cache folder or next to the operator's files.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"other.hex"});
+}
+
+namespace {
+
+struct Outcome {
+    bool finished = false;
+    int code = -1;
+    QString out, err;
+};
+
+// Runs the built program with the given environment changes to its end.
+Outcome runProgram(const QStringList& args, const std::map<QString, QString>& set = {},
+                   const QStringList& unset = {}, const QString& program = BIN + "/vtr900prog",
+                   QStringList prefix = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [k, v] : set)
+        env.insert(k, v);
+    for (const QString& k : unset)
+        env.remove(k);
+    p.setProcessEnvironment(env);
+    if (prefix.isEmpty()) {
+        p.start(program, args);
+    } else {
+        const QString first = prefix.takeFirst();
+        p.start(first, prefix + QStringList{program} + args);
+    }
+    Outcome o;
+    o.finished = p.waitForStarted(10000) && p.waitForFinished(60000);
+    if (!o.finished)
+        p.kill();
+    o.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    o.out = QString::fromUtf8(p.readAllStandardOutput());
+    o.err = QString::fromUtf8(p.readAllStandardError());
+    return o;
+}
+
+} // namespace
+
+// Started without arguments where there is no display, the program says what to do
+// instead of letting the toolkit abort.
+TEST(HeadlessProcess, NoArgumentsAndNoDisplayExplainAndExitTwo) {
+    const Outcome o =
+        runProgram({}, {{"LC_ALL", "C"}}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.code, 2);
+    EXPECT_TRUE(o.err.contains("the window needs a display")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("vtr900prog --port PORT --file FILE")) << o.err.toStdString();
+}
+
+// Under the C/POSIX locale the messages are English; the usage line names the program
+// however it was started.
+TEST(HeadlessProcess, CLocaleSpeaksEnglishAndUsageNamesTheProgram) {
+    for (const char* locale : {"C", "POSIX"}) {
+        SCOPED_TRACE(locale);
+        const Outcome o = runProgram({"--port", "/nonexistent/ttyVTR", "--status"},
+                                     {{"LC_ALL", locale}, {"LANG", locale}});
+        ASSERT_TRUE(o.finished);
+        EXPECT_EQ(o.code, 3);
+        EXPECT_EQ(o.out, "Error: Port --> /nonexistent/ttyVTR\n");
+        EXPECT_TRUE(o.err.startsWith("/nonexistent/ttyVTR: no such device")) << o.err.toStdString();
+    }
+    const Outcome help = runProgram({"--help"});
+    EXPECT_TRUE(help.out.startsWith("Usage: vtr900prog [options]")) << help.out.toStdString();
+    const Outcome version = runProgram({"--version"});
+    EXPECT_TRUE(version.out.startsWith("vtr900prog ")) << version.out.toStdString();
+}
+
+// Permission denied, arranged as an unprivileged user on a device only root may open.
+TEST(HeadlessProcess, PermissionDeniedGivesTheDialoutHint) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    ASSERT_EQ(::chmod(slave.c_str(), 0600), 0);
+    QStringList prefix;
+    if (::geteuid() == 0) {
+        if (!QFileInfo::exists("/usr/bin/setpriv")) {
+            ::close(master);
+            GTEST_SKIP() << "running as root without setpriv: no unprivileged user to try with";
+        }
+        prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    const Outcome o =
+        runProgram({"--port", QString::fromStdString(slave), "--status", "--lang", "en"}, {}, {},
+                   BIN + "/vtr900prog", prefix);
+    ::close(master);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.code, 3) << o.err.toStdString();
+    EXPECT_TRUE(
+        o.err.startsWith(QString::fromStdString(slave) +
+                         ": permission denied; on Debian/Ubuntu, add the user to the "
+                         "dialout group (sudo usermod -aG dialout $USER), then log in again"))
+        << o.err.toStdString();
+}
+
+// Ctrl+C over a real serial device: the first stops the load at a safe point, resets
+// the unit and releases the port and its lock file (exit 130); a second ends at once,
+// and no lock file is left behind either.
+TEST(HeadlessProcess, CtrlCStopsTheLoadAndLeavesNoLockFile) {
+    const QString loader = BIN + "/vtr900prog";
+    ASSERT_TRUE(QFileInfo(loader).isExecutable()) << "build the vtr900prog target first";
+    for (int ctrlC : {1, 2}) {
+        SCOPED_TRACE(ctrlC);
+        auto unit = crear_unidad_simulada("arm");
+        PtyBridge bridge(*unit);
+        std::string error;
+        ASSERT_TRUE(bridge.open(error)) << error;
+        std::thread serving([&] { bridge.run(); });
+        const std::string lock = ruta_bloqueo_puerto(bridge.slavePath());
+
+        QProcess prog;
+        prog.start(loader, {"--port", QString::fromStdString(bridge.slavePath()), "--file", SAMPLE,
+                            "--lang", "en"});
+        ASSERT_TRUE(prog.waitForStarted(10000));
+        // Wait for the ARM bootloader phase, then interrupt.
+        QString out;
+        while (!out.contains("Written") && prog.state() == QProcess::Running) {
+            prog.waitForReadyRead(1000);
+            out += QString::fromUtf8(prog.readAllStandardOutput());
+        }
+        ASSERT_TRUE(out.contains("Written")) << out.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(lock))) << lock;
+        for (int i = 0; i < ctrlC; ++i)
+            ::kill(static_cast<pid_t>(prog.processId()), SIGINT);
+        const bool finished = prog.waitForFinished(60000);
+        if (!finished)
+            prog.kill();
+        const QString err = QString::fromUtf8(prog.readAllStandardError());
+        bridge.stop();
+        serving.join();
+
+        ASSERT_TRUE(finished);
+        EXPECT_EQ(prog.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(prog.exitCode(), 130) << err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(lock))) << "stale lock " << lock;
+        if (ctrlC == 1) {
+            // Over a pseudo-terminal bank 1 goes fast: the stop may find its end.
+            EXPECT_TRUE(
+                err.contains(QRegularExpression("Interrupted \\((Updating Firmware|Programming of "
+                                                "internal memory complete)[^)]*\\): "
+                                                "the unit was reset and the port released")))
+                << err.toStdString();
+            EXPECT_FALSE(unit->software().records().completed);
+        } else {
+            EXPECT_TRUE(err.contains("vtr900prog: interrupted")) << err.toStdString();
+        }
+    }
 }
 
 #endif
