@@ -185,7 +185,25 @@ struct Fase {
     int porcentajeInicial = 0;
     int64_t bytes = -1, total = 0; // -1: not known; 0 total: the worker did not tell it
     Tiempo inicio{}, fin{};
+    // The first progress: rate and time left are measured from it, so that the
+    // phase's setup (a loader's entry, an erase) does not count as transfer.
+    Tiempo primerAvance{};
+    int64_t bytesPrimerAvance = 0;
+    double fraccionPrimerAvance = 0.0;
     double segundos() const { return std::chrono::duration<double>(fin - inicio).count(); }
+    // How much of this phase is done, 0..1: by its amounts when the worker tells them,
+    // else by the load's percentage from where the phase began (which may count
+    // several phases together).
+    double fraccionHecha() const {
+        if (total > 0 && bytes >= 0)
+            return static_cast<double>(bytes) / static_cast<double>(total);
+        if (porcentajeInicial >= 100)
+            return 1.0;
+        return static_cast<double>(porcentaje - porcentajeInicial) / (100 - porcentajeInicial);
+    }
+    int porcentajeFase() const {
+        return total > 0 ? static_cast<int>(fraccionHecha() * 100.0 + 0.5) : porcentaje;
+    }
 };
 
 // Everything a run found out, for the end summary and --json.
@@ -232,15 +250,13 @@ public:
             // other. On a terminal it goes into the phase's line instead of scrolling
             // the screen.
             escritos_ = std::atoll(text.c_str() + prefijoGrabados_.size());
-            if (faseAbierta_ && fases_.back().total == 0)
-                fases_.back().bytes = escritos_;
             if (terminal_)
                 return;
         }
         if (text.rfind(prefijoCrc_, 0) == 0)
             informe_.crc = text.substr(prefijoCrc_.size());
         else if (text.rfind(prefijoGrabados_, 0) != 0)
-            cerrarFaseLocked(text);
+            cerrarFaseLocked();
         lineLocked(text);
     }
     void setLoadEnabled(bool) override {
@@ -261,11 +277,10 @@ public:
         progressLocked(percent, -1, -1);
     }
     void setProgressBytes(int64_t done, int64_t total) override {
+        // Comes just before the percentage it explains.
         std::lock_guard<std::mutex> lock(m_);
-        if (faseAbierta_) {
-            fases_.back().bytes = done;
-            fases_.back().total = total;
-        }
+        avanceBytes_ = done;
+        avanceTotal_ = total;
     }
     void setVersionToLoad(const std::string&) override {}
     // What the result cannot say by itself ("Unit reports 4.10, file is 4.12"),
@@ -277,7 +292,7 @@ public:
     }
     void showResult(int entry, const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_);
-        cerrarFaseLocked({});
+        cerrarFaseLocked();
         if (!g_interrumpido.load()) {
             // The result names no phase: the one an interrupt names stays as it was.
             const std::string fase = ultimoEstado_;
@@ -335,36 +350,47 @@ private:
         endProgressLocked();
         out_ << QString::fromStdString(text) << '\n';
         out_.flush();
-        if (text.rfind(prefijoGrabados_, 0) != 0)
+        if (text.rfind(prefijoGrabados_, 0) != 0) {
             ultimoEstado_ = text;
+            momentoEstado_ = reloj().now();
+        }
     }
     // Ends the phase in progress: a new status text begins whatever comes next.
-    void cerrarFaseLocked(const std::string& siguiente) {
+    void cerrarFaseLocked() {
         if (faseAbierta_) {
-            fases_.back().fin = reloj().now();
             faseAbierta_ = false;
             endProgressLocked();
         }
-        (void)siguiente;
+        avanceBytes_ = avanceTotal_ = 0;
+        escritos_ = -1;
     }
     void progressLocked(int percent, int64_t, int64_t) {
         const Tiempo ahora = reloj().now();
         if (!faseAbierta_ || (percent < lastPercent_ && percent <= 10)) {
             // The first progress after a status text, or a new block that starts from
-            // the beginning again, opens a phase named after that text.
-            if (faseAbierta_)
-                fases_.back().fin = ahora;
+            // the beginning again, opens a phase named after that text; it began
+            // when the text was shown.
             Fase f;
             f.nombre = ultimoEstado_;
-            f.inicio = ahora;
+            f.inicio = faseAbierta_ ? ahora : momentoEstado_;
             f.porcentajeInicial = percent;
-            escritos_ = -1;
             fases_.push_back(f);
             faseAbierta_ = true;
         }
         Fase& f = fases_.back();
         f.porcentaje = percent;
-        f.fin = ahora;
+        if (avanceTotal_ > 0) {
+            f.bytes = avanceBytes_;
+            f.total = avanceTotal_;
+        } else if (escritos_ >= 0) {
+            f.bytes = escritos_;
+        }
+        f.fin = ahora; // the phase's transfer ends with its last progress
+        if (f.primerAvance == Tiempo{}) {
+            f.primerAvance = ahora;
+            f.bytesPrimerAvance = std::max<int64_t>(f.bytes, 0);
+            f.fraccionPrimerAvance = f.fraccionHecha();
+        }
         if (terminal_) {
             if (percent == lastPercent_ && progressOpen_)
                 return;
@@ -384,23 +410,22 @@ private:
         lastPercent_ = percent;
         out_.flush();
     }
-    // "Programming Block 2 ...  12345/67890 B  18 %  1.9 kB/s  0:32 left"
+    // "Programming Block 2 ...  1305/2778 B   47 %  2.1 kB/s  0:01 left"
     QString lineaFase(const Fase& f, Tiempo ahora) const {
-        const double s = std::chrono::duration<double>(ahora - f.inicio).count();
+        const double s = std::chrono::duration<double>(ahora - f.primerAvance).count();
         QString l = QString::fromStdString(f.nombre).trimmed();
         if (f.bytes >= 0)
             l += f.total > 0 ? QStringLiteral("  %1/%2 B").arg(f.bytes).arg(f.total)
                              : QStringLiteral("  %1 B").arg(f.bytes);
-        l += QStringLiteral("  %1 %").arg(f.porcentaje, 3);
+        l += QStringLiteral("  %1 %").arg(f.porcentajeFase(), 3);
         if (s > 0.0) {
-            if (f.bytes > 0)
-                l += QStringLiteral("  ") + textoRitmo(static_cast<double>(f.bytes) / s);
-            // The percentage may count several phases together: what is left is
-            // measured from where this phase began.
-            const int hecho = f.porcentaje - f.porcentajeInicial;
-            if (hecho > 0 && f.porcentaje < 100)
-                l += QStringLiteral("  %1 left")
-                         .arg(textoSegundos(s * (100 - f.porcentaje) / hecho));
+            if (f.bytes > f.bytesPrimerAvance)
+                l += QStringLiteral("  ") +
+                     textoRitmo(static_cast<double>(f.bytes - f.bytesPrimerAvance) / s);
+            const double hecho = f.fraccionHecha();
+            const double ahoraHecho = hecho - f.fraccionPrimerAvance;
+            if (ahoraHecho > 0.0 && hecho < 1.0)
+                l += QStringLiteral("  %1 left").arg(textoSegundos(s * (1.0 - hecho) / ahoraHecho));
         }
         return l;
     }
@@ -429,7 +454,9 @@ private:
     std::string ultimoEstado_;
     std::vector<Fase> fases_;
     bool faseAbierta_ = false;
-    int64_t escritos_ = -1; // the last "Written N Bytes" of the phase
+    int64_t escritos_ = -1;                     // the last "Written N Bytes" of the phase
+    int64_t avanceBytes_ = 0, avanceTotal_ = 0; // the worker's amounts, 0 total: none
+    Tiempo momentoEstado_{};                    // when ultimoEstado_ was shown
     Informe informe_;
     bool fileError_ = false; // main thread only
 };
@@ -531,7 +558,7 @@ void HeadlessLoader::resumenFases() {
         if (f.bytes >= 0)
             l += QStringLiteral(" %1 B").arg(f.bytes);
         else
-            l += QStringLiteral(" %1 %").arg(f.porcentaje);
+            l += QStringLiteral(" %1 %").arg(f.porcentajeFase());
         l += QStringLiteral(" in %1 s").arg(f.segundos(), 0, 'f', 1);
         if (f.bytes > 0 && f.segundos() > 0.0)
             l += QStringLiteral(" (%1)").arg(
@@ -726,7 +753,7 @@ QJsonObject informeJson(const Informe& i) {
             {QStringLiteral("name"), QString::fromStdString(f.nombre).trimmed()},
             {QStringLiteral("bytes"),
              f.total > 0 ? QJsonValue(static_cast<qint64>(f.bytes)) : QJsonValue(QJsonValue::Null)},
-            {QStringLiteral("percent"), f.porcentaje},
+            {QStringLiteral("percent"), f.porcentajeFase()},
             {QStringLiteral("seconds"), f.segundos()},
         });
     QJsonObject mensaje;
