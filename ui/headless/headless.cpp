@@ -716,7 +716,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
         lastTens_ = 0;
         cargando_ = true;
     }
-    pedir_carga(port.index, std::move(job), choice);
+    pedir_carga(port.index, std::move(job));
     const bool finished = waitFor(g, [&] { return loadDone_; });
     int entry = -1;
     std::string fase;

@@ -69,8 +69,9 @@ void OyenteVentana::ejecutarPendiente() {
     }
     if (f)
         f();
+    // Taken again after the call, so that what the window did is published to the
+    // worker, which takes the same lock when the call returns.
     std::lock_guard<std::mutex> lock(m_);
-    ++hechas_;
 }
 
 void OyenteVentana::enHiloVentana(const std::function<void()>& f) {
@@ -85,7 +86,6 @@ void OyenteVentana::enHiloVentana(const std::function<void()>& f) {
     }
     emit llamadaPendiente(); // returns when the window has run it
     std::lock_guard<std::mutex> lock(m_);
-    (void)hechas_;
 }
 
 void OyenteVentana::setStatusText(const std::string& text) {
@@ -108,8 +108,23 @@ void OyenteVentana::setVersionToLoad(const std::string& version) {
     enHiloVentana([&] { ventana_.ui().StaticText_version_acargar->setText(q(version)); });
 }
 
+void OyenteVentana::showNote(const std::string& text) {
+    enHiloVentana([&] {
+        nota_ = q(text);
+        ventana_.mostrarEstado(nota_);
+    });
+}
+
 void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
-    enHiloVentana([&] { ventana_.mostrarEstado(q(text)); });
+    // The result first; a note that explains it (the two versions, a file's reason)
+    // stays below it.
+    enHiloVentana([&] {
+        QString t = q(text);
+        if (!nota_.isEmpty())
+            t += QLatin1Char('\n') + nota_;
+        nota_.clear();
+        ventana_.mostrarEstado(t);
+    });
 }
 
 void OyenteVentana::finishLoad() {
@@ -508,7 +523,7 @@ void TPagesDlg_principal::CargarClick() {
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();
-        if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo), eleccion_))
+        if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo)))
             bloquearSeleccion(true);
         ui_->GroupBox5->hide();
         ui_->BitBtn_start->setEnabled(false);

@@ -43,6 +43,7 @@ public:
     void setVersionText(const std::string& version) override;
     void setProgress(int percent) override;
     void setVersionToLoad(const std::string& version) override;
+    void showNote(const std::string& text) override;
     void showResult(int entry, const std::string& text) override;
     void finishLoad() override;
 
@@ -59,7 +60,7 @@ private:
     std::mutex serie_; // one worker call at a time
     std::mutex m_;
     std::function<void()> pendiente_; // guarded by m_
-    uint64_t hechas_ = 0;             // guarded by m_
+    QString nota_;                    // the note of the load in progress (window's thread only)
 };
 
 // What the file selection shows: the window's fields and modal error boxes.
