@@ -981,3 +981,26 @@ TEST_F(HeadlessTest, InterruptStopsEachPhaseAtASafePointAndResetsTheUnit) {
         }
     }
 }
+
+// --trace-time stamps each line with the milliseconds since the start, taken when the
+// line was written (not when the queue was emptied): the status request goes out
+// after the open, the initial reset and the unit's start-up wait.
+TEST_F(HeadlessTest, TraceTimeStampsEachLineWhenItWasWritten) {
+    unit();
+    const QString tracePath = work.filePath("trace.txt");
+    ASSERT_EQ(run({"--port", "sim:arm", "--status", "--trace", tracePath, "--trace-time"}), ExitOk);
+    QFile f(tracePath);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList trace = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(trace.size(), 2);
+    static const QRegularExpression stamped(QStringLiteral("^ *(\\d+) ((TX|RX|ER)->.*)$"));
+    const auto request = stamped.match(trace[0]);
+    const auto reply = stamped.match(trace[1]);
+    ASSERT_TRUE(request.hasMatch() && reply.hasMatch()) << trace.join('\n').toStdString();
+    EXPECT_EQ(request.captured(2), "TX->A5,04,00,00,00,00,FC");
+    // 0.3 s open, 5 s initial reset, 5 s for the unit's software to come up.
+    const qlonglong sent = request.captured(1).toLongLong();
+    EXPECT_GE(sent, 10300);
+    EXPECT_LT(sent, 10500);
+    EXPECT_GE(reply.captured(1).toLongLong(), sent);
+}
