@@ -269,12 +269,18 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         if (version.empty() || resultShown_)
             return;
-        (cargando_ ? informe_.versionDespues : informe_.versionAntes) = version;
+        // Before the load: the version found. During it, only the read-back after
+        // the final reset (" Wait  ...") is the version after; the one shown between
+        // the banks is still the old software's.
+        if (!cargando_)
+            informe_.versionAntes = version;
+        else if (ultimoEstado_ == prefijoEspere_)
+            informe_.versionDespues = version;
         lineLocked(std::string(CAPTION_VERSION) + " " + version);
     }
     void setProgress(int percent) override {
         std::lock_guard<std::mutex> lock(m_);
-        progressLocked(percent, -1, -1);
+        progressLocked(percent);
     }
     void setProgressBytes(int64_t done, int64_t total) override {
         // Comes just before the percentage it explains.
@@ -364,7 +370,7 @@ private:
         avanceBytes_ = avanceTotal_ = 0;
         escritos_ = -1;
     }
-    void progressLocked(int percent, int64_t, int64_t) {
+    void progressLocked(int percent) {
         const Tiempo ahora = reloj().now();
         if (!faseAbierta_ || (percent < lastPercent_ && percent <= 10)) {
             // The first progress after a status text, or a new block that starts from
@@ -439,6 +445,7 @@ private:
     const Tiempo inicio_;
     const std::string prefijoGrabados_ = texto_mensaje(Mensaje::Grabados);
     const std::string prefijoCrc_ = texto_mensaje(Mensaje::Crc);
+    const std::string prefijoEspere_ = texto_mensaje(Mensaje::Espere);
 
     std::mutex m_;
     std::condition_variable cv_;
