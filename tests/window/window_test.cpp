@@ -367,16 +367,21 @@ TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     EXPECT_EQ(texto("StaticText_version_acargar").trimmed(), "");
     const auto framesAntes = xa->software().records().frames.size();
 
-    load()->click();
+    // A double click on Load: the first press shows the choice, the second finds
+    // Load disabled until the operator takes an image.
+    QTest::mouseClick(load(), Qt::LeftButton);
+    QTest::mouseDClick(load(), Qt::LeftButton);
     EXPECT_FALSE(c("GroupBox5")->isHidden());
-    EXPECT_TRUE(c<QRadioButton>("RadioButton1")->isChecked());
+    EXPECT_FALSE(c<QRadioButton>("RadioButton1")->isChecked());
     EXPECT_FALSE(c<QRadioButton>("RadioButton3")->isChecked());
     EXPECT_EQ(texto("Label_estado"), "Select Version");
-    EXPECT_EQ(texto("StaticText_version_acargar"), "3.06");
-    EXPECT_TRUE(load()->isEnabled());
+    EXPECT_FALSE(load()->isEnabled());
     EXPECT_FALSE(grabar_firmware);
     QTest::qWait(150); // longer than the worker's polling period
     EXPECT_EQ(xa->software().records().frames.size(), framesAntes) << "nothing sent yet";
+    c<QRadioButton>("RadioButton1")->click();
+    EXPECT_EQ(texto("StaticText_version_acargar"), "3.06");
+    EXPECT_TRUE(load()->isEnabled());
 
     // The operator takes USB-I2C: that image, not CLASS A, is the one loaded.
     c<QRadioButton>("RadioButton3")->click();
@@ -393,10 +398,12 @@ TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     EXPECT_LT(bytesIguales(classA, memoria), classA.size()) << "and the CLASS A one is not";
 
     // The next Load of the same joint file asks again.
-    load()->click();
+    QTest::mouseClick(load(), Qt::LeftButton);
+    QTest::mouseDClick(load(), Qt::LeftButton);
     EXPECT_FALSE(c("GroupBox5")->isHidden());
     EXPECT_EQ(texto("Label_estado"), "Select Version");
-    EXPECT_TRUE(load()->isEnabled()) << "CLASS A, still checked, is chosen again";
+    EXPECT_FALSE(c<QRadioButton>("RadioButton3")->isChecked()) << "the last choice is not kept";
+    EXPECT_FALSE(load()->isEnabled());
     EXPECT_FALSE(grabar_firmware);
 }
 

@@ -471,11 +471,17 @@ void TPagesDlg_principal::mostrarEleccionVersion() {
     ui_->BitBtn_start->setEnabled(false);
     mostrarEstado(q(texto_mensaje(Mensaje::SeleccioneVersion)));
     procesarEventos();
+    // Neither image is taken for the operator: Load comes back only with a click on
+    // one of them, so a second press of Load (a double click) never writes an image
+    // nobody has seen.
+    for (QRadioButton* r : {ui_->RadioButton1, ui_->RadioButton3}) {
+        r->setAutoExclusive(false);
+        r->setChecked(false);
+        r->setAutoExclusive(true);
+    }
+    eleccion_ = EleccionXa::Ninguna;
+    ui_->StaticText_version_acargar->clear();
     ui_->GroupBox5->show();
-    // CLASS A is the image offered first. Choosing it also when it was still checked
-    // from an earlier load makes Load usable again.
-    ui_->RadioButton1->setChecked(true);
-    RadioButton1Click();
 }
 
 void TPagesDlg_principal::CargarClick() {
