@@ -86,10 +86,10 @@ TEST_F(VentanaTest, FormHasItsControlsCaptionsAndStartStates) {
     EXPECT_FALSE(tabs->isTabVisible(1)) << "the Monitor tab is for service work only";
     EXPECT_EQ(tabs->currentIndex(), 0);
 
-    const std::map<const char*, const char*> grupos = {{"GroupBox3", " VTR-900 "},
-                                                       {"GroupBox1", " Files  "},
-                                                       {"GroupBox2", " Port  "},
-                                                       {"GroupBox4", " Status  "},
+    const std::map<const char*, const char*> grupos = {{"GroupBox3", "VTR-900"},
+                                                       {"GroupBox1", "Files"},
+                                                       {"GroupBox2", "Port"},
+                                                       {"GroupBox4", "Status"},
                                                        {"GroupBox5", "Version"}};
     for (const auto& [n, t] : grupos)
         EXPECT_EQ(c<QGroupBox>(n)->title(), t) << n;
@@ -109,10 +109,10 @@ TEST_F(VentanaTest, FormHasItsControlsCaptionsAndStartStates) {
                                                        {"Label1", "Messages"},
                                                        {"ProductName", "Firmware Loader"},
                                                        {"Version", "Version:  2.10"},
-                                                       {"StaticText_version", ""},
-                                                       {"StaticText_modulo", ""},
-                                                       {"StaticText_version_acargar", ""},
-                                                       {"Label_estado", ""}};
+                                                       {"StaticText_version", "\u2014"},
+                                                       {"StaticText_modulo", "\u2014"},
+                                                       {"StaticText_version_acargar", "\u2014"},
+                                                       {"Label_estado", "\u2014"}};
     for (const auto& [n, t] : textos)
         EXPECT_EQ(texto(n), t) << n;
     const std::map<const char*, const char*> botones = {
@@ -161,9 +161,31 @@ TEST_F(VentanaTest, EveryInputIsNamedForAssistiveTechnology) {
     for (const char* n :
          {"LMDProgressFill_progreso", "Memo_tramas_tx", "SpeedButton1", "SpeedButton_fichero"})
         EXPECT_FALSE(c(n)->accessibleName().isEmpty()) << n;
-    for (const char* n :
-         {"Label_estado", "StaticText_version", "StaticText_modulo", "StaticText_version_acargar"})
+    for (const char* n : {"Label_estado", "StaticText_version", "StaticText_modulo",
+                          "StaticText_version_acargar"}) {
         EXPECT_TRUE(c(n)->accessibleName().isEmpty()) << n << " shows a value";
+        // Empty, it reads as empty rather than as its caption.
+        QAccessibleInterface* ai = QAccessible::queryAccessibleInterface(c(n));
+        ASSERT_NE(ai, nullptr);
+        EXPECT_EQ(ai->text(QAccessible::Name), TPagesDlg_principal::SIN_VALOR) << n;
+    }
+    EXPECT_FALSE(c("PageControl_principal")->accessibleName().isEmpty());
+    for (QGroupBox* g : w->findChildren<QGroupBox*>())
+        EXPECT_EQ(g->title(), g->title().trimmed()) << g->objectName().toStdString();
+
+    // Each image of a joint file is tied to the product families it serves.
+    const struct {
+        const char* opcion;
+        std::array<const char*, 2> etiquetas;
+    } imagenes[] = {{"RadioButton3", {"Label9", "Label10"}},
+                    {"RadioButton1", {"Label11", "Label13"}}};
+    for (const auto& k : imagenes) {
+        auto* opcion = c(k.opcion);
+        for (const char* e : k.etiquetas) {
+            EXPECT_EQ(c<QLabel>(e)->buddy(), opcion) << e;
+            EXPECT_TRUE(opcion->accessibleDescription().contains(texto(e))) << k.opcion;
+        }
+    }
 }
 
 TEST_F(VentanaTest, ServiceShortcutRevealsTheMonitorTab) {
@@ -298,7 +320,7 @@ TEST_F(VentanaTest, NoUnitNoLoad) {
     radioPuerto(0)->click();
     ASSERT_TRUE(esperarQue([&] {
         return estadosMostrados().contains(" VTR-900 not found") && !pedir_estado &&
-               texto("Label_estado").isEmpty();
+               texto("Label_estado") == TPagesDlg_principal::SIN_VALOR;
     }));
     EXPECT_FALSE(load()->isEnabled());
     for (const char* f : {"vtr900_arm_0412.hex", "vtr900_joint.hex", "module_xyz100_0102.bin"}) {
@@ -364,7 +386,7 @@ TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     ASSERT_TRUE(elegirPuerto(0));
     elegirFichero(muestra("vtr900_joint.hex"));
     EXPECT_EQ(texto("StaticText_modulo"), "VTR-900");
-    EXPECT_EQ(texto("StaticText_version_acargar").trimmed(), "");
+    EXPECT_EQ(texto("StaticText_version_acargar"), TPagesDlg_principal::SIN_VALOR);
     const auto framesAntes = xa->software().records().frames.size();
 
     // A double click on Load: the first press shows the choice, the second finds
@@ -522,6 +544,8 @@ TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
     EXPECT_EQ(caja[0], "File error");
     EXPECT_TRUE(caja[1].contains("identification line not recognised")) << caja[1].toStdString();
     EXPECT_EQ(cajas.iconos.value(0), QMessageBox::Critical);
+    EXPECT_EQ(cajas.nombres.value(0), QCoreApplication::applicationName())
+        << "a box is announced by its title";
     EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), malo);
 
     const auto framesAntes = arm->software().records().frames.size();

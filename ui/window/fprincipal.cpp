@@ -45,6 +45,12 @@ void procesarEventos() {
     QCoreApplication::processEvents();
 }
 
+// A value field with nothing to show says so: an empty one would have a screen
+// reader fall back to reading its caption as if it were the value.
+void mostrarValor(QLabel* campo, const QString& valor) {
+    campo->setText(valor.trimmed().isEmpty() ? TPagesDlg_principal::SIN_VALOR : valor);
+}
+
 } // namespace
 
 // The window's pictures live in a static library: their registration is pulled in
@@ -97,7 +103,7 @@ void OyenteVentana::setLoadEnabled(bool enabled) {
 }
 
 void OyenteVentana::setVersionText(const std::string& version) {
-    enHiloVentana([&] { ventana_.ui().StaticText_version->setText(q(version)); });
+    enHiloVentana([&] { mostrarValor(ventana_.ui().StaticText_version, q(version)); });
 }
 
 void OyenteVentana::setProgress(int percent) {
@@ -105,7 +111,7 @@ void OyenteVentana::setProgress(int percent) {
 }
 
 void OyenteVentana::setVersionToLoad(const std::string& version) {
-    enHiloVentana([&] { ventana_.ui().StaticText_version_acargar->setText(q(version)); });
+    enHiloVentana([&] { mostrarValor(ventana_.ui().StaticText_version_acargar, q(version)); });
 }
 
 void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
@@ -133,7 +139,7 @@ void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& motiv
     QString texto = q(texto_mensaje(entry));
     if (!motivo.empty())
         texto += QLatin1Char('\n') + q(motivo);
-    QMessageBox::critical(&ventana_, QCoreApplication::applicationName(), texto);
+    ventana_.mostrarError(texto);
 }
 
 void VistaFicherosVentana::setFileName(const std::string& path) {
@@ -144,11 +150,11 @@ void VistaFicherosVentana::setFileName(const std::string& path) {
 }
 
 void VistaFicherosVentana::setModuleText(const std::string& t) {
-    ventana_.ui().StaticText_modulo->setText(q(t));
+    mostrarValor(ventana_.ui().StaticText_modulo, q(t));
 }
 
 void VistaFicherosVentana::setVersionToLoad(const std::string& t) {
-    ventana_.ui().StaticText_version_acargar->setText(q(t));
+    mostrarValor(ventana_.ui().StaticText_version_acargar, q(t));
 }
 
 void VistaFicherosVentana::setLoadEnabled(bool enabled) {
@@ -280,6 +286,20 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
             traductor.aplicar(this);
     }
 
+    // Accessibility: empty values say so, and each image of a joint file is tied to
+    // the product families it is for (after the captions, in their language).
+    for (QLabel* v : {ui_->StaticText_version, ui_->StaticText_modulo,
+                      ui_->StaticText_version_acargar, ui_->Label_estado})
+        mostrarValor(v, {});
+    ui_->Label9->setBuddy(ui_->RadioButton3);
+    ui_->Label10->setBuddy(ui_->RadioButton3);
+    ui_->Label11->setBuddy(ui_->RadioButton1);
+    ui_->Label13->setBuddy(ui_->RadioButton1);
+    ui_->RadioButton3->setAccessibleDescription(ui_->Label9->text() + QStringLiteral(", ") +
+                                                ui_->Label10->text());
+    ui_->RadioButton1->setAccessibleDescription(ui_->Label11->text() + QStringLiteral(", ") +
+                                                ui_->Label13->text());
+
     for (auto& p : puertos)
         p.store(nullptr);
     for (auto& g : grupos_supev)
@@ -358,8 +378,15 @@ AccionesPuerto TPagesDlg_principal::acciones() {
 }
 
 void TPagesDlg_principal::mostrarEstado(const QString& texto) {
-    ui_->Label_estado->setText(texto);
+    mostrarValor(ui_->Label_estado, texto);
     emit estadoMostrado(texto);
+}
+
+void TPagesDlg_principal::mostrarError(const QString& texto) {
+    QMessageBox caja(QMessageBox::Critical, QCoreApplication::applicationName(), texto,
+                     QMessageBox::Ok, this);
+    caja.setAccessibleName(caja.windowTitle());
+    caja.exec();
 }
 
 void TPagesDlg_principal::mostrarMonitor(bool visible) {
@@ -480,7 +507,7 @@ void TPagesDlg_principal::mostrarEleccionVersion() {
         r->setAutoExclusive(true);
     }
     eleccion_ = EleccionXa::Ninguna;
-    ui_->StaticText_version_acargar->clear();
+    mostrarValor(ui_->StaticText_version_acargar, {});
     ui_->GroupBox5->show();
 }
 
@@ -496,8 +523,8 @@ void TPagesDlg_principal::CargarClick() {
             return;
         }
         if (vtr == TIPO_VTR_ARM) {
-            ui_->StaticText_version_acargar->setText(
-                q(seleccion_.imagen(ImagenUnidad::Arm).version));
+            mostrarValor(ui_->StaticText_version_acargar,
+                         q(seleccion_.imagen(ImagenUnidad::Arm).version));
             procesarEventos();
             ui_->GroupBox5->hide();
         }
@@ -535,13 +562,14 @@ void TPagesDlg_principal::bloquearSeleccion(bool bloqueada) {
 void TPagesDlg_principal::RadioButton1Click() {
     eleccion_ = EleccionXa::ClassA;
     ui_->BitBtn_start->setEnabled(true);
-    ui_->StaticText_version_acargar->setText(q(seleccion_.imagen(ImagenUnidad::ClassA).version));
+    mostrarValor(ui_->StaticText_version_acargar,
+                 q(seleccion_.imagen(ImagenUnidad::ClassA).version));
 }
 
 void TPagesDlg_principal::RadioButton3Click() {
     eleccion_ = EleccionXa::I2C;
     ui_->BitBtn_start->setEnabled(true);
-    ui_->StaticText_version_acargar->setText(q(seleccion_.imagen(ImagenUnidad::I2C).version));
+    mostrarValor(ui_->StaticText_version_acargar, q(seleccion_.imagen(ImagenUnidad::I2C).version));
 }
 
 void TPagesDlg_principal::anadirLineaMemo(const QString& linea) {

@@ -86,6 +86,8 @@ public:
     static constexpr int ALTO = 487;
     static constexpr int PERIODO_EVENTOS_MS = 1000; // trace drain period
     static constexpr int MAX_LINEAS_MEMO = 1000;    // more than this empties the trace first
+    // What a value field (version, module, status) shows while it has no value.
+    static inline const QString SIN_VALOR = QStringLiteral("\u2014");
 
     // dictionary: the caption dictionary; empty = "vtr900prog.mld" in the program's folder.
     explicit TPagesDlg_principal(QWidget* parent = nullptr, const QString& dictionary = {});
@@ -108,6 +110,10 @@ public:
 
     // The status line (Label_estado); every text shown there is also signalled.
     void mostrarEstado(const QString& texto);
+
+    // A modal error box titled with the program's name, which is also its accessible
+    // name: the table's text first, the reason (if any) on the lines after it.
+    void mostrarError(const QString& texto);
 
     // Shows or hides the Monitor tab (the service shortcut).
     void mostrarMonitor(bool visible);
