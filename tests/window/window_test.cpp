@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -734,6 +735,78 @@ INSTANTIATE_TEST_SUITE_P(
                                  "broken", 0, "Current Firmware Version", "Load",
                                  "Erreur: Port --> COM3"}),
     [](const ::testing::TestParamInfo<CasoIdioma>& i) { return std::string(i.param.nombre); });
+
+// Every caption of the dictionary fits its control in every language: a control is
+// never given less room than its size hint asks for, on every page and with the
+// image choice shown; Qt's own texts (box and dialog buttons) speak the language too.
+struct CasoAjuste {
+    const char* nombre;
+    QLocale::Language idioma;
+    const char* cancelar; // Qt's own "Cancel" in that language
+};
+
+void PrintTo(const CasoAjuste& k, std::ostream* os) {
+    *os << k.nombre;
+}
+
+class AjusteTest : public VentanaTest, public ::testing::WithParamInterface<CasoAjuste> {};
+
+TEST_P(AjusteTest, EveryCaptionFitsItsControl) {
+    const CasoAjuste& k = GetParam();
+    QLocale::setDefault(QLocale(k.idioma));
+    crearVentana();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    EXPECT_GE(w->width(), TPagesDlg_principal::ANCHO);
+    EXPECT_GE(w->height(), TPagesDlg_principal::ALTO);
+
+    auto comprobar = [&](const char* estado, int minimo) {
+        SCOPED_TRACE(estado);
+        QTest::qWait(5); // the layout settles
+        int vistos = 0;
+        for (QWidget* x : w->findChildren<QWidget*>()) {
+            if (!x->isVisible() || x->window() != w.get())
+                continue;
+            QSize hint;
+            if (auto* l = qobject_cast<QLabel*>(x); l && !l->wordWrap() && !l->text().isEmpty())
+                hint = l->sizeHint();
+            else if (auto* b = qobject_cast<QAbstractButton*>(x); b && !b->text().isEmpty())
+                hint = b->sizeHint();
+            else if (auto* g = qobject_cast<QGroupBox*>(x))
+                hint = g->minimumSizeHint();
+            else
+                continue;
+            ++vistos;
+            EXPECT_GE(x->width(), hint.width())
+                << x->objectName().toStdString() << " is clipped: " << x->width() << " < "
+                << hint.width();
+            EXPECT_GE(x->height(), hint.height()) << x->objectName().toStdString();
+        }
+        EXPECT_GE(vistos, minimo) << "captions measured";
+    };
+    auto* tabs = c<QTabWidget>("PageControl_principal");
+    comprobar("Update page", 20);
+    c("GroupBox5")->show();
+    comprobar("Update page with the image choice", 27);
+    c("GroupBox5")->hide();
+    w->mostrarMonitor(true);
+    comprobar("Monitor page", 3);
+    tabs->setCurrentIndex(2);
+    comprobar("About page", 5);
+
+    QDialogButtonBox botones(QDialogButtonBox::Cancel);
+    EXPECT_EQ(botones.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')),
+              QString::fromUtf8(k.cancelar));
+}
+
+INSTANTIATE_TEST_SUITE_P(Idiomas, AjusteTest,
+                         ::testing::Values(CasoAjuste{"French", QLocale::French, "Annuler"},
+                                           CasoAjuste{"Spanish", QLocale::Spanish, "Cancelar"},
+                                           CasoAjuste{"English", QLocale::English, "Cancel"},
+                                           CasoAjuste{"Italian", QLocale::Italian, "Annulla"}),
+                         [](const ::testing::TestParamInfo<CasoAjuste>& i) {
+                             return std::string(i.param.nombre);
+                         });
 
 // ---- closing
 

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
@@ -20,6 +21,7 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QThread>
+#include <QTranslator>
 
 namespace {
 
@@ -180,6 +182,8 @@ TPagesDlg_principal::TPagesDlg_principal(QWidget* parent, const QString& diction
 }
 
 TPagesDlg_principal::~TPagesDlg_principal() {
+    if (traductorQt_)
+        QCoreApplication::removeTranslator(traductorQt_.get());
     // Closing ends the workers; a window released without being closed does the same,
     // before the widgets their callbacks write go.
     terminarTrabajadores();
@@ -284,6 +288,7 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
         if (traductor.cargar(dictionary.isEmpty() ? rutaDiccionario() : dictionary,
                              idiomaCaptions(idioma)))
             traductor.aplicar(this);
+        cargarTraduccionesQt(idioma);
     }
 
     // Accessibility: empty values say so, and each image of a joint file is tied to
@@ -309,6 +314,33 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
     monitorActivo_ = true;
     timer_.start();
     centrar();
+}
+
+void TPagesDlg_principal::cargarTraduccionesQt(int idioma) {
+    const Idioma* fila = idioma_de_columna(idioma);
+    if (!fila)
+        return;
+    // The distribution's translations of Qt's own texts: the file dialog and the
+    // buttons of the message boxes. Without them those stay English.
+    auto t = std::make_unique<QTranslator>();
+    if (!t->load(QLocale(fila->qt), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return;
+    QCoreApplication::installTranslator(t.get());
+    traductorQt_ = std::move(t);
+}
+
+void TPagesDlg_principal::ajustarTamano() {
+    // The form keeps its size unless the captions of the language need more room;
+    // it is measured with the image choice shown, its widest state.
+    const bool eleccionOculta = ui_->GroupBox5->isHidden();
+    ui_->GroupBox5->setVisible(true);
+    ensurePolished(); // the style's margins and fonts are part of the measure
+    layout()->invalidate();
+    layout()->activate();
+    const QSize necesario = layout()->totalSizeHint();
+    ui_->GroupBox5->setVisible(!eleccionOculta);
+    setFixedSize(QSize(ANCHO, ALTO).expandedTo(necesario));
 }
 
 void TPagesDlg_principal::conectar() {
@@ -405,6 +437,9 @@ int TPagesDlg_principal::lineasMemo() const {
 }
 
 void TPagesDlg_principal::showEvent(QShowEvent* e) {
+    // Measured again once shown: only then are the fonts and the style's metrics
+    // those the operator sees.
+    ajustarTamano();
     QDialog::showEvent(e);
     FormShow();
 }

@@ -25,6 +25,7 @@
 #include <optional>
 
 class QRadioButton;
+class QTranslator;
 class TPagesDlg_principal;
 
 namespace Ui {
@@ -156,6 +157,8 @@ private:
 
     void conectar();
     void centrar();
+    void cargarTraduccionesQt(int idioma); // Qt's own texts in message language idioma
+    void ajustarTamano();                  // the fixed size the language's captions need
     AccionesPuerto acciones();
     void anadirLineaMemo(const QString& linea);
     void mostrarEleccionVersion(); // the Version group with CLASS A chosen
@@ -172,6 +175,7 @@ private:
     QTimer timer_;
     bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
     std::unique_ptr<QFileDialog> dialogo_;
+    std::unique_ptr<QTranslator> traductorQt_;  // installed while the window lives
     SeleccionFichero seleccion_;                // what the file choice produced
     EleccionXa eleccion_ = EleccionXa::Ninguna; // the image of a joint file for an XA unit
     SelectorFichero selector_;
