@@ -209,11 +209,11 @@ QString TPagesDlg_principal::rutaDiccionario() {
 }
 
 QUrl TPagesDlg_principal::urlDocumentacion() {
-    // Next to the program when installed, or at the top of the source tree for a
-    // program run from its build folder.
+    // Next to the program in its build folder (the build copies it there), or in the
+    // documentation folder of an installed program.
     const QDir dir(QCoreApplication::applicationDirPath());
-    for (const QString& c : {QStringLiteral("README.md"), QStringLiteral("../README.md"),
-                             QStringLiteral("../share/doc/vtr900prog/README.md")}) {
+    for (const QString& c :
+         {QStringLiteral("README.md"), QStringLiteral("../share/doc/vtr900prog/README.md")}) {
         const QFileInfo fi(dir.filePath(c));
         if (fi.isFile())
             return QUrl::fromLocalFile(fi.canonicalFilePath());
