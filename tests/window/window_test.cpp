@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -306,6 +307,51 @@ TEST_F(VentanaTest, SecondPortStopsTheFirstWorkerAndOpensItsOwn) {
     EXPECT_EQ(texto("StaticText_version"), "4.10");
 }
 
+// Beside the four COM buttons, the system's serial ports: the list is filled on
+// demand, and a port taken from it stands in for the checked COM (COM 1 when none
+// is), also when that COM failed to open or watches another unit.
+TEST_F(VentanaTest, PortListNamesTheCheckedComAndOpensIt) {
+    crearVentana();
+    std::vector<PuertoSistema> sistema;
+    w->setListaPuertos([&] { return sistema; });
+    auto* lista = c<QComboBox>("ComboBox_puertos");
+    EXPECT_EQ(lista->count(), 0);
+    PuertoSistema arm;
+    arm.dispositivo = "sim:arm";
+    arm.descripcion = "simulated ARM unit";
+    PuertoSistema xa;
+    xa.dispositivo = "sim:xa";
+    sistema = {arm, xa};
+    EXPECT_EQ(lista->count(), 0) << "only refreshed on demand";
+    c<QToolButton>("SpeedButton_puertos")->click();
+    ASSERT_EQ(lista->count(), 2);
+    EXPECT_EQ(lista->itemText(0), "sim:arm  simulated ARM unit");
+    EXPECT_EQ(lista->itemText(1), "sim:xa");
+    EXPECT_EQ(lista->currentIndex(), -1) << "a refresh chooses nothing";
+
+    radioPuerto(1)->click(); // nothing behind COM 2
+    ASSERT_TRUE(texto("Label_estado").startsWith("Error: Port --> COM2"));
+    const struct {
+        int item;
+        std::string tipo;
+        const char* version;
+    } pasos[] = {{0, TIPO_VTR_ARM, "4.10"}, {1, TIPO_VTR_XA, "3.05"}};
+    for (const auto& p : pasos) {
+        SCOPED_TRACE(p.tipo);
+        // A simulated unit opened by name stays wired to its index: the next name
+        // brings its own.
+        fijar_unidad_simulada(1, nullptr);
+        lista->setCurrentIndex(p.item);
+        emit lista->activated(p.item);
+        ASSERT_TRUE(esperarQue([&] { return load()->isEnabled() && !pedir_estado; }));
+        EXPECT_EQ(puerto_seleccionado.load(), 1);
+        EXPECT_TRUE(radioPuerto(1)->isChecked());
+        EXPECT_EQ(nombre_puerto(1), sistema[static_cast<size_t>(p.item)].dispositivo);
+        EXPECT_EQ(std::string(tipo_vtr), p.tipo);
+        EXPECT_EQ(texto("StaticText_version"), p.version);
+    }
+}
+
 // A port with nothing that answers behind it: the unit is not found and Load stays
 // disabled, also once a file is chosen, until a unit is found on the port shown.
 TEST_F(VentanaTest, NoUnitNoLoad) {
@@ -470,9 +516,10 @@ TEST_F(VentanaTest, SelectionIsLockedDuringALoadAndTheLoadKeepsItsImage) {
               hexRecord(0x00, 0x0000, std::vector<uint8_t>(16, 0x5A)), hexEndRecord()})
             f.write(QByteArray::fromStdString(l + "\n"));
     }
-    const char* const bloqueados[] = {"RadioButton_com1", "RadioButton_com2", "RadioButton_com3",
-                                      "RadioButton_com4", "SpeedButton1",     "SpeedButton_fichero",
-                                      "Edit_fichero",     "RadioButton1",     "RadioButton3"};
+    const char* const bloqueados[] = {
+        "RadioButton_com1", "RadioButton_com2",    "RadioButton_com3",   "RadioButton_com4",
+        "SpeedButton1",     "SpeedButton_fichero", "Edit_fichero",       "RadioButton1",
+        "RadioButton3",     "ComboBox_puertos",    "SpeedButton_puertos"};
     const struct {
         const char* caso;
         int nackBloque; // the Write Memory block the bootloader refuses (0 none)

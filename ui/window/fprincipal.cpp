@@ -1,11 +1,15 @@
 #include "ui/window/fprincipal.h"
 
 #include "common/global.h"
+#include "comms/nombres_puerto.h"
+#include "comms/tint_enlace.h"
+#include "loader/tmgrupo_superv.h"
 #include "ui/comun/carga.h"
 #include "ui/window/traductor_captions.h"
 #include "ui_fprincipal.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -234,6 +238,7 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
     ui_->SpeedButton_fichero->setIcon(st->standardIcon(QStyle::SP_DialogOpenButton));
     ui_->BitBtn_start->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
     ui_->BitBtn_borrar->setIcon(st->standardIcon(QStyle::SP_DialogResetButton));
+    ui_->SpeedButton_puertos->setIcon(st->standardIcon(QStyle::SP_BrowserReload));
 
     // Start states. The progress line keeps its room while hidden, so that the status
     // group does not change height; the Version group gives its room to the status
@@ -274,6 +279,9 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
             return std::nullopt;
         return d.selectedFiles().constFirst();
     };
+
+    listaPuertos_ = [] { return puertos_del_sistema(); };
+    SpeedButton_puertosClick();
 
     timer_.setObjectName(QStringLiteral("Timer_eventos"));
     timer_.setInterval(PERIODO_EVENTOS_MS);
@@ -362,6 +370,10 @@ void TPagesDlg_principal::conectar() {
             &TPagesDlg_principal::CheckBox_trazaClick);
     connect(ui_->Label18, &QLabel::linkActivated, this, &TPagesDlg_principal::Label18Click);
     connect(&timer_, &QTimer::timeout, this, &TPagesDlg_principal::Timer_eventosTimer);
+    connect(ui_->SpeedButton_puertos, &QToolButton::clicked, this,
+            &TPagesDlg_principal::SpeedButton_puertosClick);
+    connect(ui_->ComboBox_puertos, &QComboBox::activated, this,
+            &TPagesDlg_principal::ComboBox_puertosActivated);
     auto* atajo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), this);
     atajo->setObjectName(QStringLiteral("Atajo_monitor"));
     connect(atajo, &QShortcut::activated, this, [this] { mostrarMonitor(!monitorVisible()); });
@@ -588,9 +600,9 @@ void TPagesDlg_principal::CargarClick() {
 void TPagesDlg_principal::bloquearSeleccion(bool bloqueada) {
     for (int i = 0; i < MAX_PUERTOS; ++i)
         radioPuerto(i)->setEnabled(!bloqueada);
-    for (QWidget* c :
-         std::initializer_list<QWidget*>{ui_->SpeedButton1, ui_->SpeedButton_fichero,
-                                         ui_->Edit_fichero, ui_->RadioButton1, ui_->RadioButton3})
+    for (QWidget* c : std::initializer_list<QWidget*>{
+             ui_->SpeedButton1, ui_->SpeedButton_fichero, ui_->Edit_fichero, ui_->RadioButton1,
+             ui_->RadioButton3, ui_->ComboBox_puertos, ui_->SpeedButton_puertos})
         c->setEnabled(!bloqueada);
 }
 
@@ -637,4 +649,44 @@ void TPagesDlg_principal::CheckBox_trazaClick() {
 
 void TPagesDlg_principal::Label18Click() {
     QDesktopServices::openUrl(urlDocumentacion());
+}
+
+void TPagesDlg_principal::SpeedButton_puertosClick() {
+    QComboBox* lista = ui_->ComboBox_puertos;
+    lista->clear(); // shows its caption again: nothing is chosen by a refresh
+    if (!listaPuertos_)
+        return;
+    for (const PuertoSistema& p : listaPuertos_()) {
+        QString texto = q(p.dispositivo);
+        if (!p.descripcion.empty())
+            texto += QStringLiteral("  ") + q(p.descripcion);
+        lista->addItem(texto, q(p.dispositivo));
+    }
+    lista->setCurrentIndex(-1);
+}
+
+void TPagesDlg_principal::ComboBox_puertosActivated(int item) {
+    const std::string dispositivo = ui_->ComboBox_puertos->itemData(item).toString().toStdString();
+    if (dispositivo.empty())
+        return;
+    // The device takes the place of the checked COM button (COM 1 when none is).
+    int idx = 0;
+    for (int i = 0; i < MAX_PUERTOS; ++i)
+        if (radioPuerto(i)->isChecked())
+            idx = i;
+    if (nombre_puerto(idx) == dispositivo && puerto_monitorizado(idx))
+        return; // already the port being watched
+    // What that COM had open, or failed to open, under its old name is given up first.
+    if (puerto_seleccionado.load() == idx && puerto_monitorizado(idx)) {
+        detener_monitorizacion(acciones());
+        if (Tmgrupo_superv* g = trabajador_del_puerto(idx))
+            while (!g->esperar_cierre(std::chrono::milliseconds(10)))
+                procesarEventos();
+    }
+    if (Tinterface_enlace* l = puertos[static_cast<size_t>(idx)].load(); l && l->error_open())
+        delete puertos[static_cast<size_t>(idx)].exchange(nullptr); // never reached a worker
+    fijar_nombre_puerto(idx, dispositivo);
+    radioPuerto(idx)->setToolTip(q(dispositivo));
+    radioPuerto(idx)->setChecked(true);
+    RadioButton_com1Click();
 }

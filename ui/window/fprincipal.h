@@ -8,6 +8,7 @@
 // here while the worker waits; the file selection reaches them through the
 // window's FileSelectionView.
 
+#include "comms/lista_puertos.h"
 #include "files/preparar_carga.h"
 #include "files/seleccion_fichero.h"
 #include "loader/seleccion_puerto.h"
@@ -108,6 +109,8 @@ public:
     void BitBtn_borrarClick();
     void CheckBox_trazaClick();
     void Label18Click();
+    void SpeedButton_puertosClick();          // fills the list of the system's ports again
+    void ComboBox_puertosActivated(int item); // a port of the list for the checked COM
 
     // The status line (Label_estado); every text shown there is also signalled.
     void mostrarEstado(const QString& texto);
@@ -125,6 +128,13 @@ public:
     // by default it runs modally and gives the chosen name, or nothing when the
     // operator cancels. Tests put a chooser of their own in its place.
     using SelectorFichero = std::function<std::optional<QString>(QFileDialog&)>;
+    // Where the list of the system's serial ports comes from (the system by default;
+    // tests give a list of their own).
+    using ListaPuertos = std::function<std::vector<PuertoSistema>()>;
+    void setListaPuertos(ListaPuertos l) {
+        listaPuertos_ = std::move(l);
+        SpeedButton_puertosClick();
+    }
     void setSelectorFichero(SelectorFichero s) { selector_ = std::move(s); }
     QFileDialog& OpenDialog_firmware() { return *dialogo_; }
     const QTimer& Timer_eventos() const { return timer_; }
@@ -179,5 +189,6 @@ private:
     SeleccionFichero seleccion_;                // what the file choice produced
     EleccionXa eleccion_ = EleccionXa::Ninguna; // the image of a joint file for an XA unit
     SelectorFichero selector_;
+    ListaPuertos listaPuertos_;
     bool cerrado_ = false;
 };
