@@ -223,6 +223,52 @@ int Tinterface_com::recibir_datos_nfisico(Sondeos timeout, const std::string& bu
     }
 }
 
+int Tinterface_com::recibir_byte_nfisico(int32_t timeout, uint8_t si, uint8_t no,
+                                         uint8_t& recibido) {
+    if (!puerto)
+        return ERROR_INTERFACE_NOOPEN;
+    int32_t intentos_com = 0;
+    for (;;) {
+        if (puerto->ComFailed())
+            return ERROR_INTERFACE_NOOPEN;
+        uint8_t c = 0;
+        if (!puerto->ComRead(c)) {
+            ++intentos_com;
+            if (intentos_com > timeout)
+                return ERROR_TIMEOUT;
+            puerto->ComWaitRx(PERIODO_SONDEO);
+            continue;
+        }
+        intentos_com = 0;
+        if (c == si || c == no) {
+            recibido = c;
+            return TRAMA_RECIBIDA;
+        }
+    }
+}
+
+int Tinterface_com::recibir_bytes_nfisico(int32_t timeout, size_t n, std::vector<uint8_t>& datos) {
+    datos.clear();
+    if (!puerto)
+        return ERROR_INTERFACE_NOOPEN;
+    int32_t intentos_com = 0;
+    while (datos.size() < n) {
+        if (puerto->ComFailed())
+            return ERROR_INTERFACE_NOOPEN;
+        uint8_t c = 0;
+        if (!puerto->ComRead(c)) {
+            ++intentos_com;
+            if (intentos_com > timeout)
+                return ERROR_TIMEOUT;
+            puerto->ComWaitRx(PERIODO_SONDEO);
+            continue;
+        }
+        intentos_com = 0;
+        datos.push_back(c);
+    }
+    return TRAMA_RECIBIDA;
+}
+
 void Tinterface_com::DTROff() {
     if (puerto)
         puerto->ComDTROn();

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QThread;
 
@@ -47,6 +48,14 @@ public:
     int recibir_datos_nfisico(int32_t timeout, const std::string& buffer_datos) {
         return recibir_datos_nfisico(Sondeos{timeout}, buffer_datos);
     }
+    // Waits for a byte equal to si or to no, passing over any other; TRAMA_RECIBIDA
+    // with the byte in recibido, or ERROR_TIMEOUT after timeout idle polls. For
+    // replies that are one of two bytes, so that a refusal ends the wait at once.
+    int recibir_byte_nfisico(int32_t timeout, uint8_t si, uint8_t no, uint8_t& recibido);
+    // Receives the next n bytes whatever their values (a memory read-back);
+    // TRAMA_RECIBIDA with all of them, or ERROR_TIMEOUT after timeout idle polls
+    // with what came so far in datos.
+    int recibir_bytes_nfisico(int32_t timeout, size_t n, std::vector<uint8_t>& datos);
     void DTROff(); // asserts DTR (the library's ComDTROn)
     void DTROn();  // clears DTR (the library's ComDTROff)
     // Returns false when the transmitter did not drain within tiempos::MAX_ESPERA_VACIADO

@@ -1,34 +1,31 @@
 // The two requests a monitoring worker serves: the status refresh and the firmware
-// load, from the controller's loader to the final reset and version read-back.
+// load, from the controller's loader to the final reset and version read-back. The
+// outcome of every procedure comes back as a Resultado; mensaje_de_resultado is the
+// one place where it becomes what the operator is told.
 #include "common/global.h"
+#include "common/intel_hex.h"
 #include "comms/tint_enlace.h"
+#include "loader/deteccion.h"
+#include "loader/grabador_arm.h"
+#include "loader/grabador_xa.h"
 #include "loader/tmgrupo_superv.h"
+#include "loader/transferencia_tramas.h"
 
-#include <fstream>
 #include <string>
 
 namespace {
 
-constexpr int INTENTOS_ESTADO = 3; // attempts of the status and programming-mode requests
 constexpr int32_t ESPERA_ANTES_ESTADO = 5000; // ms: the unit restarts after the initial reset
 constexpr int32_t TIEMPO_AVISO = 3000;        // ms the found / not found text stays
 constexpr int32_t TIEMPO_RESULTADO = 2000;    // ms the result stays before Load comes back
 
-// Message-table entries.
-constexpr int MSG_ENCONTRADO = 7;
-constexpr int MSG_NO_ENCONTRADO = 8;
-constexpr int MSG_ESPERA = 9;
-constexpr int MSG_ERROR_CARGA = 10;
-constexpr int MSG_CARGA_OK = 11;
-constexpr int MSG_SIN_ESPACIO = 20;
-
-// Runs a step of a programming procedure; anything that escapes it counts as the
-// step having failed, so that the load ends like any failed load.
-template <class F> bool fallo_de(F&& paso) {
+// Runs a step of a load; anything that escapes it counts as the step having failed,
+// so that the load ends like any failed load.
+template <class F> Resultado sin_excepciones(F&& paso) {
     try {
         return paso();
     } catch (...) {
-        return true;
+        return Resultado::ErrorFichero;
     }
 }
 
@@ -40,88 +37,50 @@ template <class F> void sin_fallo(F&& paso) {
     }
 }
 
-// True when the Intel HEX image holds at least one data record with data: only
-// then may a controller be erased to write it.
-bool imagen_con_datos(const std::string& fichero) {
-    std::ifstream in(fichero);
-    if (!in)
-        return false;
-    std::string linea;
-    while (std::getline(in, linea)) {
-        const size_t inicio = linea.find(':');
-        if (inicio == std::string::npos || linea.size() < inicio + 11)
-            continue;
-        const std::string cuenta = linea.substr(inicio + 1, 2);
-        const std::string tipo = linea.substr(inicio + 7, 2);
-        if (tipo == "00" && cuenta != "00")
-            return true;
-    }
+// Reads and checks the whole bank-1 image before the controller is touched: it is
+// never erased for an image that could not be written as it stands. A refused
+// image's reason (line and fault) is shown beside the result.
+bool imagen_valida(Informador& inf, const std::string& texto, uint32_t desde, uint32_t hasta) {
+    intel_hex::Imagen imagen;
+    intel_hex::Fallo fallo;
+    if (intel_hex::leer_imagen(texto, imagen, fallo) &&
+        intel_hex::dentro_de(imagen, desde, hasta, fallo))
+        return true;
+    inf.aviso(intel_hex::describir(fallo, idioma_actual_texto.load()));
     return false;
 }
 
-void reconfigurar(Tmgrupo_superv& g, int32_t baud) {
-    if (auto* l = g.enlace_seleccionado())
-        l->cambia_conf(baud, 8, 1, 'N', 0);
-}
+constexpr uint32_t FIN_MEMORIA_XA = 0xFFFF; // the XA controller's 64 KiB of code memory
 
-// The status request: command 4, no data. The reply's data area is cleared first,
-// so that a short reply cannot show the bytes of an earlier frame.
-int pedir_estado_unidad(Tmgrupo_superv& g) {
-    Tmensaje& tx = *g.mensaje_tx;
-    tx.fdireccion = 0;
-    tx.fdireccion_ext = 0;
-    prepararPeticionEstado(tx);
-    g.mensaje_rx->trama_nenlace.fill(0);
-    try {
-        return g.enviar_mensaje(tx, *g.mensaje_rx, INTENTOS_ESTADO, 0);
-    } catch (...) {
-        return 0;
-    }
-}
-
-// The programming-mode request: the running software makes room for the transfer.
-int pedir_modo_programacion(Tmgrupo_superv& g) {
-    Tmensaje& tx = *g.mensaje_tx;
-    tx.fdireccion = 0;
-    tx.fdireccion_ext = 0;
-    prepararPeticionModoProgramacion(tx);
-    try {
-        return g.enviar_mensaje(tx, *g.mensaje_rx, INTENTOS_ESTADO, 0);
-    } catch (...) {
-        return 0;
-    }
-}
-
-int version_mayor(const Tmgrupo_superv& g) {
-    return g.mensaje_rx->trama_nenlace[3];
-}
-int version_menor(const Tmgrupo_superv& g) {
-    return g.mensaje_rx->trama_nenlace[4];
+void reconfigurar(const Contexto& c, int32_t baud) {
+    if (c.enlace)
+        c.enlace->cambia_conf(baud, 8, 1, 'N', 0);
 }
 
 // Shows the version of the status reply just received.
-void mostrar_version(Tmgrupo_superv& g) {
-    g.fversion = Tmgrupo_superv::texto_version(version_mayor(g), version_menor(g));
+void mostrar_version(Tmgrupo_superv& g, const TransferenciaTramas& t) {
+    g.fversion = Tmgrupo_superv::texto_version(t.version_mayor(), t.version_menor());
     g.dodatos();
 }
 
 // Status of a load step: the version is shown when the unit answered.
-bool estado_con_version(Tmgrupo_superv& g) {
-    if (pedir_estado_unidad(g) != TRAMA_RECIBIDA)
-        return false;
-    mostrar_version(g);
-    return true;
+Resultado estado_con_version(Tmgrupo_superv& g, TransferenciaTramas& t) {
+    const int r = t.pedir_estado();
+    if (r != TRAMA_RECIBIDA)
+        return resultado_de(r);
+    mostrar_version(g, t);
+    return Resultado::Ok;
 }
 
-void detectar(Tmgrupo_superv& g) {
+void detectar(const Contexto& c) {
     try {
-        g.detectar_VTR_hw();
+        Deteccion(c).detectar_VTR_hw();
     } catch (...) {
         tipo_vtr = TIPO_VTR_NONE;
     }
     // Detection leaves the line in a loader's format; the running software, and
     // the next refresh, talk at 19200 8-N-1.
-    sin_fallo([&] { reconfigurar(g, 19200); });
+    sin_fallo([&] { reconfigurar(c, 19200); });
 }
 
 bool unidad_conocida() {
@@ -129,6 +88,47 @@ bool unidad_conocida() {
 }
 
 } // namespace
+
+Mensaje mensaje_de_resultado(Resultado r) {
+    switch (r) {
+    case Resultado::Ok:
+        return Mensaje::CargaOk;
+    case Resultado::Rechazado:
+        return Mensaje::SinEspacio;
+    case Resultado::SinRespuesta:
+    case Resultado::Nack:
+    case Resultado::NoVerificado:
+    case Resultado::ErrorFichero:
+    case Resultado::FalloPuerto:
+        break;
+    }
+    return Mensaje::ErrorCarga;
+}
+
+std::string version_de_identificacion(const std::string& id) {
+    static const std::string PREFIJO = "FIRMVTR-900_0";
+    const size_t p = id.find(PREFIJO);
+    if (p == std::string::npos || p + PREFIJO.size() + 3 > id.size())
+        return {};
+    const std::string d = id.substr(p + PREFIJO.size(), 3);
+    for (char ch : d)
+        if (ch < '0' || ch > '9')
+            return {};
+    return Tmgrupo_superv::texto_version(d[0] - '0', (d[1] - '0') * 10 + (d[2] - '0'));
+}
+
+std::string texto_versiones_distintas(const std::string& unidad, const std::string& fichero) {
+    switch (idioma_actual_texto.load()) {
+    case 0:
+        return "L'unité indique " + unidad + ", le fichier est " + fichero;
+    case 1:
+        return "La unidad indica " + unidad + ", el fichero es " + fichero;
+    case 3:
+        return "L'unità riporta " + unidad + ", il file è " + fichero;
+    default:
+        return "Unit reports " + unidad + ", file is " + fichero;
+    }
+}
 
 std::string Tmgrupo_superv::texto_version(int major, int minor) {
     std::string v;
@@ -142,24 +142,32 @@ std::string Tmgrupo_superv::texto_version(int major, int minor) {
 }
 
 void Tmgrupo_superv::refrescar_estado() {
+    const Contexto c = contexto();
+    TransferenciaTramas tramas(c, *mensaje_tx, *mensaje_rx);
     tipo_vtr = TIPO_VTR_NONE;
     retardo_msec(ESPERA_ANTES_ESTADO);
-    if (pedir_estado_unidad(*this) == TRAMA_RECIBIDA) {
-        const int mayor = version_mayor(*this);
-        const int menor = version_menor(*this);
+    int r = 0;
+    try {
+        r = tramas.pedir_estado();
+    } catch (...) {
+        r = 0;
+    }
+    if (r == TRAMA_RECIBIDA) {
+        const int mayor = tramas.version_mayor();
+        const int menor = tramas.version_menor();
         if (mayor >= 4)
             doversion_acargar(tipo_sw == TIPO_FIRM_VTR_JOINT ? vtr_ARM_version.get()
                                                              : std::string());
         tipo_vtr = mayor >= 4 ? TIPO_VTR_ARM : TIPO_VTR_XA;
         fversion = texto_version(mayor, menor);
         if (mayor >= 100)
-            detectar(*this);
+            detectar(c);
         dodatos();
-        fcarga = texto_mensaje(MSG_ENCONTRADO);
+        fcarga = texto_mensaje(Mensaje::Encontrado);
         domensaje();
     } else {
-        detectar(*this);
-        fcarga = texto_mensaje(unidad_conocida() ? MSG_ENCONTRADO : MSG_NO_ENCONTRADO);
+        detectar(c);
+        fcarga = texto_mensaje(unidad_conocida() ? Mensaje::Encontrado : Mensaje::NoEncontrado);
         domensaje();
         fversion.clear();
         dodatos();
@@ -175,85 +183,113 @@ void Tmgrupo_superv::refrescar_estado() {
 }
 
 void Tmgrupo_superv::cargar_firmware() {
-    bool fallo = false;
+    // The load works on the copy taken when it was requested, from start to end.
+    const TrabajoCarga trabajo = trabajo_pedido();
+    const Contexto c = contexto();
+    Deteccion unidad(c);
+    TransferenciaTramas tramas(c, *mensaje_tx, *mensaje_rx);
+    Resultado r = Resultado::Ok;
     error_max_ficheros = false;
-    cont_bytes_parcial.store(0);
-    const std::string fichero = tipo_fichero.get();
-    const std::string id = id_str.get();
+    // Characters of bank 1 gone through: the bank-2 transfer's progress goes on from them.
+    long long hechos = 0;
+    // Bank 2 of unit firmware, once the controller was written and reset: the
+    // running software's status (its version shown), programming mode, the transfer.
+    auto banco2 = [&](bool* transferido = nullptr) {
+        Resultado rb = sin_excepciones([&] { return estado_con_version(*this, tramas); });
+        if (rb == Resultado::Ok)
+            rb = sin_excepciones([&] { return resultado_de(tramas.pedir_modo_programacion()); });
+        if (rb != Resultado::Ok)
+            return rb;
+        if (transferido)
+            *transferido = true;
+        return sin_excepciones([&] {
+            return tramas.grabar_flash_intelhex(trabajo.id, trabajo.banco2, hechos,
+                                                trabajo.size_tele);
+        });
+    };
     try {
-        if (fichero == TIPO_FICHERO_VTR_XA) {
+        if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_XA) {
             // A controller is erased before it is written: without data to write
             // the unit would be left with nothing.
-            if (!imagen_con_datos(fichero_banco1.get())) {
-                fallo = true;
+            if (!imagen_valida(*this, trabajo.banco1, 0, FIN_MEMORIA_XA)) {
+                r = Resultado::ErrorFichero;
             } else {
-                reconfigurar(*this, 9600);
-                if (fallo_de([&] { return grabar_micro(); })) {
-                    fallo = true;
-                } else {
-                    reconfigurar(*this, 19200);
-                    genera_reset();
-                    if (!estado_con_version(*this) ||
-                        pedir_modo_programacion(*this) != TRAMA_RECIBIDA)
-                        fallo = true;
-                    else
-                        fallo = fallo_de([&] { return grabar_flash_intelhex(id); });
+                reconfigurar(c, 9600);
+                GrabadorXa xa(c);
+                r = sin_excepciones(
+                    [&] { return xa.grabar_micro(trabajo.banco1, trabajo.size_tele); });
+                hechos = xa.caracteres_leidos();
+                if (r == Resultado::Ok) {
+                    reconfigurar(c, 19200);
+                    unidad.genera_reset();
+                    r = banco2();
                 }
             }
-        } else if (fichero == TIPO_FICHERO_VTR_ARM) {
-            if (!imagen_con_datos(fichero_banco1.get())) {
-                fallo = true;
-            } else if (fallo_de([&] { return grabar_micro_STM(); })) {
-                fallo = true;
-            } else {
-                reconfigurar(*this, 19200);
-                genera_reset_final();
-                if (!estado_con_version(*this) ||
-                    pedir_modo_programacion(*this) != TRAMA_RECIBIDA) {
-                    fallo = true;
-                } else {
-                    fallo = fallo_de([&] { return grabar_flash_intelhex(id); });
-                    // The ARM controller restarts from its new image in any case.
-                    sin_fallo([&] { HW_reset_STM(); });
-                }
+        } else if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_ARM) {
+            GrabadorArm arm(c);
+            if (!imagen_valida(*this, trabajo.banco1, INICIO_FLASH_ARM, 0xFFFFFFFF)) {
+                r = Resultado::ErrorFichero;
+            } else if (r = sin_excepciones(
+                           [&] { return arm.grabar_micro_STM(trabajo.banco1, trabajo.size_tele); });
+                       r == Resultado::Ok) {
+                hechos = arm.caracteres_leidos();
+                reconfigurar(c, 19200);
+                unidad.genera_reset_final();
+                bool transferido = false;
+                r = banco2(&transferido);
+                // Once bank 2 went out, the ARM controller restarts from its new image
+                // whatever the transfer's outcome.
+                if (transferido)
+                    sin_fallo([&] { arm.HW_reset_STM(); });
             }
         } else {
-            reconfigurar(*this, 19200);
+            reconfigurar(c, 19200);
             // Module firmware goes to the running software whether or not it answers
             // the status request.
-            (void)pedir_estado_unidad(*this);
-            if (modo_fichero_str == "BIN")
-                fallo = fallo_de([&] { return grabar_flash_bin(id); });
-            else
-                fallo = fallo_de([&] { return grabar_flash_intelhex(id); });
+            sin_fallo([&] { (void)tramas.pedir_estado(); });
+            r = sin_excepciones([&] {
+                return trabajo.binario ? tramas.grabar_flash_bin(trabajo.id, trabajo.banco2, 0)
+                                       : tramas.grabar_flash_intelhex(trabajo.id, trabajo.banco2, 0,
+                                                                      trabajo.size_tele);
+            });
         }
-        if (!fallo) {
-            genera_reset_final();
-            fcarga = texto_mensaje(MSG_ESPERA);
-            domensaje();
-            ferror_com = !estado_con_version(*this);
+        if (r == Resultado::Ok) {
+            unidad.genera_reset_final();
+            estado(texto_mensaje(Mensaje::Espere));
+            r = estado_con_version(*this, tramas);
+        }
+        // Unit firmware proves itself: the running software must now report the
+        // version the identification line names (one that refused the image still
+        // reports its old one). Module firmware has no such proof.
+        if (r == Resultado::Ok && trabajo.tipo_fichero != TIPO_FICHERO_MOD) {
+            const std::string esperada = version_de_identificacion(trabajo.id);
+            if (!esperada.empty() && fversion != esperada) {
+                aviso(texto_versiones_distintas(fversion, esperada));
+                r = Resultado::NoVerificado;
+            }
         }
     } catch (...) {
-        fallo = true;
+        r = Resultado::ErrorFichero;
     }
     // The image of a joint file was chosen for this load only: the next Load of the
     // same file asks again which module image to load, whatever became of this one.
-    if (fichero == TIPO_FICHERO_VTR_XA && tipo_vtr == TIPO_VTR_XA &&
+    if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_XA && tipo_vtr == TIPO_VTR_XA &&
         (tipo_sw == TIPO_FIRM_VTR_XAI2C || tipo_sw == TIPO_FIRM_VTR_XACLASSA))
         tipo_sw = TIPO_FIRM_VTR_JOINT;
-    if (fallo)
-        ferror_com = true;
+    fresultado = r;
+    ferror_com = r != Resultado::Ok;
+    error_max_ficheros = r == Resultado::Rechazado;
     grabar_firmware.store(false);
     doresultado();
 }
 
 void Tmgrupo_superv::doresultado() {
-    const int entrada =
-        error_max_ficheros ? MSG_SIN_ESPACIO : (ferror_com ? MSG_ERROR_CARGA : MSG_CARGA_OK);
+    const Mensaje entrada = mensaje_de_resultado(fresultado);
     if (auto* l = listener())
-        l->showResult(entrada, texto_mensaje(entrada));
-    if (error_max_ficheros)
-        sin_fallo([&] { genera_reset_final(); });
+        l->showResult(static_cast<int>(entrada), texto_mensaje(entrada));
+    // A unit that refused the image for lack of room is still in programming mode.
+    if (fresultado == Resultado::Rechazado)
+        sin_fallo([&] { Deteccion(contexto()).genera_reset_final(); });
     retardo_msec(TIEMPO_RESULTADO);
     if (auto* l = listener())
         l->finishLoad();

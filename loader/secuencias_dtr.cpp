@@ -2,7 +2,6 @@
 
 #include "common/global.h"
 #include "comms/tint_enlace.h"
-#include "loader/tmgrupo_superv.h"
 
 #include <array>
 
@@ -14,8 +13,8 @@ constexpr std::array<PasoDtr, 1> k_reset{{
 }};
 
 constexpr std::array<PasoDtr, 2> k_reset_final{{
-    {L::DTROn, 1500}, // cleared: controller held in reset
-    {L::DTROff, 0},   // asserted: the application starts; nothing to wait for here
+    {L::DTROn, TIEMPO_RESET}, // cleared: controller held in reset
+    {L::DTROff, 0},           // asserted: the application starts; nothing to wait for here
 }};
 
 constexpr std::array<PasoDtr, 13> k_modo_programacion{{
@@ -66,13 +65,13 @@ const SecuenciaDtr boot_stm{k_boot_stm};
 const SecuenciaDtr reset_stm{k_reset_stm};
 } // namespace secuencias_dtr
 
-void ejecutar_secuencia_dtr(Tmgrupo_superv& grupo, SecuenciaDtr pasos) {
+void ejecutar_secuencia_dtr(Tinterface_enlace* linea, uint8_t puerto, TimeSource& reloj,
+                            SecuenciaDtr pasos) {
     for (const PasoDtr& p : pasos) {
-        if (p.llamada != PasoDtr::Llamada::Ninguna) {
-            if (Tinterface_enlace* e = grupo.enlace())
-                e->activar_dtr(grupo.fpcom.load(), p.llamada == PasoDtr::Llamada::DTROn ? 1 : 0);
-        }
-        grupo.retardo_msec(p.espera_msec);
+        if (p.llamada != PasoDtr::Llamada::Ninguna && linea)
+            linea->activar_dtr(puerto, p.llamada == PasoDtr::Llamada::DTROn ? 1 : 0);
+        if (p.espera_msec > 0)
+            reloj.sleepFor(ms(p.espera_msec));
     }
 }
 

@@ -9,15 +9,17 @@
 // controller reads a train of pulses followed by a long clear as a request for its
 // in-system programming loader.
 
+#include "common/reloj.h"
+
 #include <cstdint>
 #include <span>
 
-class Tmgrupo_superv;
+class Tinterface_enlace;
 
 struct PasoDtr {
     enum class Llamada : uint8_t { Ninguna, DTROn, DTROff };
     Llamada llamada;
-    int32_t espera_msec; // wait after the call, with retardo_msec
+    int32_t espera_msec; // wait after the call, on the time source
 };
 
 using SecuenciaDtr = std::span<const PasoDtr>;
@@ -37,9 +39,10 @@ extern const SecuenciaDtr boot_stm;
 extern const SecuenciaDtr reset_stm;
 } // namespace secuencias_dtr
 
-// Runs the steps on the worker's port (fpcom). Without a link object the waits
-// still run, so that the sequence keeps its length.
-void ejecutar_secuencia_dtr(Tmgrupo_superv& grupo, SecuenciaDtr pasos);
+// Runs the steps on the line of port `puerto`, waiting on `reloj`. Without a link
+// object the waits still run, so that the sequence keeps its length.
+void ejecutar_secuencia_dtr(Tinterface_enlace* linea, uint8_t puerto, TimeSource& reloj,
+                            SecuenciaDtr pasos);
 
 // Total length of a sequence, in milliseconds.
 int32_t duracion_msec(SecuenciaDtr pasos);

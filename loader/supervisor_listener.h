@@ -14,6 +14,10 @@ public:
     virtual void setVersionText(const std::string& version) = 0;   // dodatos
     virtual void setProgress(int percent) = 0;                     // doprogreso
     virtual void setVersionToLoad(const std::string& version) = 0; // version-to-load label
+    // A text beside the message table, before the result it explains (for example
+    // "Unit reports 4.10, file is 4.12"): stdout for the headless loader, the
+    // status line for the window. Ignored unless a front end shows it.
+    virtual void showNote(const std::string& /*text*/) {}
     // End of a load, first on the status line: entry is 10, 11 or 20 of the
     // message table and text its text in the current language.
     virtual void showResult(int entry, const std::string& text) = 0;

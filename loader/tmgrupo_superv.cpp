@@ -3,6 +3,7 @@
 #include "common/global.h"
 #include "common/reloj.h"
 #include "comms/tint_enlace.h"
+#include "loader/deteccion.h"
 
 #include <QThread>
 
@@ -234,11 +235,38 @@ Tinterface_enlace* Tmgrupo_superv::enlace() const {
     return puertos[static_cast<size_t>(fpcom.load())].load();
 }
 
-Tinterface_enlace* Tmgrupo_superv::enlace_seleccionado() const {
-    const int p = puerto_seleccionado.load();
-    if (p < 0 || p > MAX_PUERTOS)
-        return nullptr;
-    return puertos[static_cast<size_t>(p)].load();
+Contexto Tmgrupo_superv::contexto() {
+    return Contexto{enlace(), fpcom.load(), reloj(), *this};
+}
+
+void Tmgrupo_superv::genera_reset_inicial() {
+    Deteccion(contexto()).genera_reset_inicial();
+}
+
+// ---- the procedures' reporter
+
+void Tmgrupo_superv::estado(const std::string& texto) {
+    fcarga = texto;
+    domensaje();
+}
+
+void Tmgrupo_superv::progreso(int32_t porcentaje) {
+    fprogreso = porcentaje;
+    doprogreso();
+}
+
+void Tmgrupo_superv::crc(uint32_t crc) {
+    fcrc = crc;
+    docrc();
+}
+
+void Tmgrupo_superv::version_acargar(const std::string& version) {
+    doversion_acargar(version);
+}
+
+void Tmgrupo_superv::aviso(const std::string& texto) {
+    if (auto* l = listener())
+        l->showNote(texto);
 }
 
 // ---- callbacks: each runs on the front end's thread while the worker waits
@@ -268,7 +296,7 @@ void Tmgrupo_superv::docrc() {
     std::snprintf(hex, sizeof hex, "%04X%04X", static_cast<unsigned>(fcrc >> 16),
                   static_cast<unsigned>(fcrc & 0xFFFF));
     if (auto* l = listener())
-        l->setStatusText(texto_mensaje(12) + hex);
+        l->setStatusText(texto_mensaje(Mensaje::Crc) + hex);
 }
 
 void Tmgrupo_superv::doversion_acargar(const std::string& texto) {

@@ -1,18 +1,21 @@
 #pragma once
 // The worker of one serial port: a thread that, while monitoring, serves the status
 // refresh and the firmware load that the front end requests through the shared
-// flags, and the procedures that drive the unit (DTR sequences, detection, the XA
-// loader, the ARM bootloader, the framed transfers). One source per concern:
-//   tmgrupo_superv.cpp  thread body, status refresh, load sequence, callbacks
-//   deteccion.cpp       DTR sequences, line exchange, detection
-//   traza.cpp           trace lines
-//   grabacion_xa.cpp    XA in-system programming
-//   transferencia.cpp   framed request/reply and firmware transfers
-//   grabacion_arm.cpp   ARM programming through its UART bootloader
+// flags. The procedures that drive the unit are classes of their own, each built
+// with the worker's link, the time source and the worker as their reporter:
+//   tmgrupo_superv.cpp        thread body, events, callbacks to the front end
+//   secuencia_carga.cpp       status refresh and load sequence; results -> messages
+//   deteccion.h               DTR resets, programming-mode entry, detection
+//   grabador_xa.h             XA in-system programming loader
+//   grabador_arm.h            ARM UART bootloader
+//   transferencia_tramas.h    framed requests and firmware transfers
+//   traza.cpp                 trace lines
 
+#include "common/mensajes.h"
 #include "common/trabajo_carga.h"
 #include "comms/Tcola.h"
 #include "comms/Tmensaje_int.h"
+#include "loader/procedimiento.h"
 #include "loader/supervisor_listener.h"
 
 #include <atomic>
@@ -52,10 +55,10 @@ private:
     uint64_t generation_ = 0; // guarded by s_.m
 };
 
-class Tmgrupo_superv {
+class Tmgrupo_superv final : public Informador {
 public:
-    Tmgrupo_superv();  // Create: the thread starts idle
-    ~Tmgrupo_superv(); // Destroy: stops the thread and waits for it to leave Execute
+    Tmgrupo_superv();           // Create: the thread starts idle
+    ~Tmgrupo_superv() override; // Destroy: stops the thread and waits for it to leave Execute
     Tmgrupo_superv(const Tmgrupo_superv&) = delete;
     Tmgrupo_superv& operator=(const Tmgrupo_superv&) = delete;
 
@@ -98,6 +101,7 @@ public:
     std::string fversion;
     bool fstart = false;
     bool error_max_ficheros = false;
+    Resultado fresultado = Resultado::Ok; // outcome of the last load
     std::unique_ptr<Tmensaje> mensaje_tx;
     std::unique_ptr<Tmensaje> mensaje_rx;
     SupervisorListener* listener() const { return fventana.load(std::memory_order_acquire); }
@@ -118,45 +122,25 @@ public:
     void doresultado();
     void doversion_acargar(const std::string& texto);
 
-    // ---- DTR sequences, line exchange, detection
-    void genera_reset();
-    void genera_reset_final();
-    void genera_modo_programacion();
+    // ---- the procedures' reporter: each call goes to the front end
+    void estado(const std::string& texto) override;
+    void progreso(int32_t porcentaje) override;
+    void crc(uint32_t crc) override;
+    void version_acargar(const std::string& version) override;
+    void aviso(const std::string& texto) override;
+
+    // The start-up reset, run by the front end on its own thread when it selects
+    // the port (before this worker monitors it).
     void genera_reset_inicial();
-    int enviar_linea_eco_datos(uint8_t puerto, const std::string& linea, const std::string& ack,
-                               int32_t max_intentos);
-    void detectar_VTR_hw();
 
     // ---- trace
     std::string anota_mensaje(int32_t puerto, const Tmensaje& mensaje_wr, int32_t nbytes,
                               int32_t modo, int32_t error);
 
-    // ---- XA in-system programming
-    bool grabar_micro();
-    int recibir_linea_datos(uint8_t puerto, const std::string& datos_rx, int32_t retardo_rx,
-                            int32_t max_intentos);
-
-    // ---- framed exchanges and transfers
-    int enviar_mensaje(Tmensaje& mensajeTx, Tmensaje& mensajeRx, int32_t max_intentos,
-                       int32_t tiempo_espera);
-    bool grabar_flash_intelhex(const std::string& id);
-    bool grabar_flash_bin(const std::string& id);
-
-    // ---- ARM programming through its UART bootloader
-    bool grabar_micro_STM();
-    void boot_sqn_STM();
-    void HW_reset_STM();
-    bool Init_COM_STM();
-    bool WPUN_STM(int32_t puerto);
-    bool ER_STM(int32_t puerto);
-    bool WM_STM(int32_t puerto);
-    int enviar_char_STM(int32_t puerto, const std::string& linea, const std::string& ack,
-                        int32_t max_intentos);
-
     // The link object of this worker's port (nullptr when the port is closed).
     Tinterface_enlace* enlace() const;
-    // The link object of the selected port (the line-format changes act on it).
-    Tinterface_enlace* enlace_seleccionado() const;
+    // What the procedures of this worker are built with: its own link and port.
+    Contexto contexto();
 
 private:
     class Hilo;
@@ -174,18 +158,19 @@ private:
     std::condition_variable fcierre_cv;
     bool fcerrando = false; // guarded by fcierre_m
     void cerrar_puerto();
-    // The opening both firmware transfers share: clears error_max_ficheros, shows
-    // message number `mensaje` and sends the identification. True when the unit
-    // answered it.
-    bool abrirTransferencia(const std::string& id, int32_t mensaje);
 };
 
 // A load of what the shared selection variables name today: the bank images are read
 // here, once, so that the load works on this copy.
 TrabajoCarga trabajo_desde_globales();
 
-// The two requests of the load sequence, filled into a request record for
-// enviar_mensaje: the status request (command 4, no data) and the programming-mode
-// request (command 3, the one data byte 1).
-void prepararPeticionEstado(Tmensaje& mensaje);
-void prepararPeticionModoProgramacion(Tmensaje& mensaje);
+// The version an identification line names for unit firmware: the three digits
+// after "FIRMVTR-900_0", "4.12" for "FIRMVTR-900_0412"; empty when it names none.
+std::string version_de_identificacion(const std::string& id);
+
+// "Unit reports 4.10, file is 4.12" in the current language.
+std::string texto_versiones_distintas(const std::string& unidad, const std::string& fichero);
+
+// What the operator is told at the end of a load that ended with `r`: entry 11 (OK),
+// 20 (no room for the image) or 10 (any other failure).
+Mensaje mensaje_de_resultado(Resultado r);

@@ -3,6 +3,7 @@
 #include "sim/unidad_simulada.h"
 
 namespace {
+constexpr uint8_t CMD_READ_MEMORY = 0x11;
 constexpr uint8_t CMD_WRITE_MEMORY = 0x31;
 constexpr uint8_t CMD_ERASE = 0x43;
 constexpr uint8_t CMD_WRITE_UNPROTECT = 0x73;
@@ -98,6 +99,15 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             field_.clear();
             state_ = State::WriteAddress;
             return;
+        case CMD_READ_MEMORY:
+            if (faults_.refuseRead) {
+                finish(command_, false, t);
+                return;
+            }
+            reply(ACK);
+            field_.clear();
+            state_ = State::ReadAddress;
+            return;
         default:
             finish(command_, false, t); // not offered by this model
             return;
@@ -157,9 +167,48 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             Block blk{address_, std::vector<uint8_t>(field_.begin() + 1, field_.end())};
             for (size_t i = 0; i < blk.data.size(); ++i)
                 memory_[address_ + static_cast<uint32_t>(i)] = blk.data[i];
+            if (writeBlocks_ == faults_.corruptWriteBlock) {
+                const uint32_t mid = address_ + static_cast<uint32_t>(blk.data.size() / 2);
+                memory_[mid] = static_cast<uint8_t>(memory_[mid] ^ 0x10);
+            }
             blocks_.push_back(std::move(blk));
         }
         finish(CMD_WRITE_MEMORY, ok, t);
+        return;
+    }
+    case State::ReadAddress:
+        field_.push_back(b);
+        if (field_.size() < 5)
+            return;
+        if (xorOf(field_) != 0) {
+            finish(command_, false, t);
+            return;
+        }
+        address_ = (uint32_t{field_[0]} << 24) | (uint32_t{field_[1]} << 16) |
+                   (uint32_t{field_[2]} << 8) | field_[3];
+        reply(ACK);
+        field_.clear();
+        state_ = State::ReadCount;
+        return;
+    case State::ReadCount:
+        count_ = b + 1;
+        state_ = State::ReadComplement;
+        return;
+    case State::ReadComplement: {
+        if (static_cast<uint8_t>((count_ - 1) ^ b) != 0xFF) {
+            finish(command_, false, t);
+            return;
+        }
+        finish(CMD_READ_MEMORY, true, t);
+        reads_.push_back({address_, count_});
+        // The bytes follow the ACK; erased flash reads 0xFF.
+        std::vector<uint8_t> out;
+        for (int i = 0; i < count_; ++i) {
+            const auto it = memory_.find(address_ + static_cast<uint32_t>(i));
+            out.push_back(it == memory_.end() ? 0xFF : it->second);
+        }
+        if (!faults_.silent)
+            unit_.link().sendToHost(out, format());
         return;
     }
     case State::Busy:

@@ -1,7 +1,7 @@
 #pragma once
 // The ARM controller's UART bootloader at 115200 8-E-1: the commands of the
 // published USART bootloader protocol that the loader uses (synchronisation, Write
-// Unprotect, global Erase, Write Memory), with their complement and XOR checks, a
+// Unprotect, global Erase, Write Memory, Read Memory), with their complement and XOR checks, a
 // flash image, a record of what it received, and faults as data.
 
 #include "sim/personalidad.h"
@@ -21,6 +21,10 @@ public:
         int nackWriteBlock = 0;      // NACKs the data of this Write Memory block (1-based; 0 none)
         Tiempo eraseTime = ms(1000); // length of a global erase
         bool writeProtected = false; // Write Unprotect refused with NACK
+        // Stores this Write Memory block (1-based; 0 none) with one byte changed,
+        // and still answers ACK.
+        int corruptWriteBlock = 0;
+        bool refuseRead = false; // Read Memory refused with NACK
     };
     struct Command {
         uint8_t code; // 0x7F for a synchronisation
@@ -30,6 +34,10 @@ public:
     struct Block {
         uint32_t address;
         std::vector<uint8_t> data;
+    };
+    struct Read {
+        uint32_t address;
+        int count;
     };
 
     explicit SimArmBootloader(SimUnit& unit);
@@ -44,7 +52,8 @@ public:
     const std::map<uint32_t, uint8_t>& memory() const { return memory_; }
     void setMemory(const std::map<uint32_t, uint8_t>& m) { memory_ = m; }
     const std::vector<Command>& commands() const { return commands_; }
-    const std::vector<Block>& blocks() const { return blocks_; }
+    const std::vector<Block>& blocks() const { return blocks_; } // as received
+    const std::vector<Read>& reads() const { return reads_; }
     int eraseCount() const { return erases_; }
     bool synchronised() const { return state_ != State::WaitSync; }
     // Between commands: the next byte would start a new one.
@@ -61,6 +70,9 @@ private:
         WriteCount,
         WriteData,
         WriteChecksum,
+        ReadAddress,
+        ReadCount,
+        ReadComplement,
         Busy, // a long operation is running; bytes are lost
     };
     void reply(uint8_t b);
@@ -79,4 +91,5 @@ private:
     std::map<uint32_t, uint8_t> memory_;
     std::vector<Command> commands_;
     std::vector<Block> blocks_;
+    std::vector<Read> reads_;
 };

@@ -310,7 +310,7 @@ std::optional<std::vector<uint8_t>> SimRunningSoftware::handleLocked(const Frame
         r.crcMatched = r.endCrc == crc32(r.data);
         const bool sizeOk = !r.binary || r.data.size() == r.announcedSize;
         r.completed = r.crcMatched && sizeOk;
-        if (r.completed) {
+        if (r.completed && !config_.keepOldVersion) {
             if (auto v = versionFromId(r.identification))
                 newVersion_ = v;
         }

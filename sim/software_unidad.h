@@ -41,6 +41,7 @@ public:
         bool refuseBinary = false;      // the binary start is answered with a refusal
         bool wrongChecksum = false;     // every answer carries a wrong checksum byte
         Tiempo bootDelay{0};            // after a restart nothing is heard for this long
+        bool keepOldVersion = false;    // a completed transfer leaves the version as it was
     };
 
     // Why a frame was not taken.

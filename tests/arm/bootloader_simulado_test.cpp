@@ -1,17 +1,19 @@
 // The simulated bootloader's checks, as the host sees them on the wire, and its
 // entry and exit by traffic on a line without modem control.
 
-#include "dtr/grupo_prueba.h"
+#include "support/rig_procedimientos.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
 class BootloaderSimulado : public ::testing::Test {
 protected:
-    GrupoPrueba g{SimUnit::Controller::ARM};
+    RigProcedimientos g{SimUnit::Controller::ARM};
     SimArmBootloader& bl() { return g.unidad().armBootloader(); }
 
     void SetUp() override {
-        g.grupo.boot_sqn_STM();
+        g.arm().boot_sqn_STM();
         g.sim.link->cambia_conf(115200, 8, 1, 'E', 0);
         enviar({0x7F});
         ASSERT_EQ(respuestas(), std::vector<uint8_t>{SimArmBootloader::ACK});
@@ -19,7 +21,7 @@ protected:
     void enviar(const std::vector<uint8_t>& v) {
         for (uint8_t b : v)
             g.sim.link->enviar_datos_nenlace(0, std::string(1, static_cast<char>(b)));
-        g.grupo.retardo_msec(50);
+        g.esperar(50);
     }
     // What the unit sent since the last call.
     std::vector<uint8_t> respuestas() {

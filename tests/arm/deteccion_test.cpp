@@ -1,12 +1,13 @@
 // Detection of the unit's controller: the ARM bootloader first, then the XA loader.
 
-#include "dtr/grupo_prueba.h"
+#include "support/rig_procedimientos.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 
 namespace {
 
-using Evento = ListenerGrabador::Evento;
 using C = SimUnit::Controller;
 
 struct Preparacion {
@@ -19,8 +20,8 @@ struct Preparacion {
     bool xaMudo;
 };
 
-std::unique_ptr<GrupoPrueba> preparar(const Preparacion& p) {
-    auto g = std::make_unique<GrupoPrueba>(p.controlador);
+std::unique_ptr<RigProcedimientos> preparar(const Preparacion& p) {
+    auto g = std::make_unique<RigProcedimientos>(p.controlador);
     SimArmBootloader::Faults fa;
     fa.silent = p.armMudo;
     g->unidad().armBootloader().setFaults(fa);
@@ -40,7 +41,7 @@ long long cuenta(const std::vector<uint8_t>& v, uint8_t b) {
 TEST(Deteccion, ArmAnswerEndsDetectionWithoutXaPulses) {
     auto g = preparar({C::ARM});
     const Tiempo t0 = g->ahora();
-    g->grupo.detectar_VTR_hw();
+    g->deteccion().detectar_VTR_hw();
     EXPECT_EQ(tipo_vtr.get(), TIPO_VTR_ARM);
     EXPECT_EQ(cambios_desde(g->linea().dtrHistory(), t0),
               cambios_de_tabla(secuencias_dtr::boot_stm));
@@ -79,7 +80,7 @@ TEST(Deteccion, XaProbeAfterASilentArmProbe) {
         SCOPED_TRACE(c.nombre);
         auto g = preparar(c.prep);
         const Tiempo t0 = g->ahora();
-        g->grupo.detectar_VTR_hw();
+        g->deteccion().detectar_VTR_hw();
         EXPECT_EQ(tipo_vtr.get(), c.esperado);
         EXPECT_EQ(g->linea().hostFormat(), FORMAT_9600_8N1);
         EXPECT_EQ(g->linea().dtrAsserted(), c.dtr_final);
@@ -132,9 +133,35 @@ TEST(Deteccion, VersionLabelOfJointFiles) {
         auto g = preparar(c.prep);
         tipo_sw = c.tipo_sw;
         vtr_ARM_version = "V4.12";
-        g->grupo.detectar_VTR_hw();
-        EXPECT_EQ(g->listener.textos(Evento::VersionACargar), c.etiquetas);
+        g->deteccion().detectar_VTR_hw();
+        EXPECT_EQ(g->rec.con("acargar:"), c.etiquetas);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Detection changes the line format of its own port only, whichever port the front
+// end has selected meanwhile.
+TEST(Deteccion, ChangesTheFormatOfItsOwnPortOnly) {
+    RigProcedimientos g(C::XA, 1);
+    auto otra = std::make_shared<SimUnit>(C::ARM);
+    fijar_unidad_simulada(0, otra);
+    Tinterface_enlace enlace0;
+    enlace0.abrir_interface(0, MODO_RS232, 19200, 8, 1, 'N', 0, THRESHOLD08, 15000, 15000,
+                            AJUSTE_RS485_DEF);
+    puertos[0] = &enlace0;
+    puerto_seleccionado = 0;
+
+    g.deteccion().detectar_VTR_hw();
+
+    EXPECT_EQ(tipo_vtr.get(), TIPO_VTR_XA);
+    EXPECT_EQ(g.linea().hostFormat(), FORMAT_9600_8N1);
+    EXPECT_EQ(otra->line().hostFormat(), FORMAT_19200_8N1);
+    EXPECT_TRUE(otra->line().bytesFromHost().empty());
+    puertos[0] = nullptr;
+    fijar_unidad_simulada(0, nullptr);
 }
 
 } // namespace

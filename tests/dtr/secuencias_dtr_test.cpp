@@ -1,13 +1,15 @@
 // The DTR sequences on the wire, and how the simulated unit's two controllers read
 // them.
 
-#include "dtr/grupo_prueba.h"
+#include "support/rig_procedimientos.h"
+
+#include <gtest/gtest.h>
 
 #include <array>
 
 namespace {
 
-using Proc = void (Tmgrupo_superv::*)();
+using Proc = void (*)(RigProcedimientos&);
 
 struct CasoSecuencia {
     const char* nombre;
@@ -31,33 +33,34 @@ std::vector<CambioDtr> pulsos_programacion() {
 const std::vector<CasoSecuencia>& casos() {
     static const std::vector<CasoSecuencia> c = {
         {"genera_reset",
-         &Tmgrupo_superv::genera_reset,
+         [](RigProcedimientos& g) { g.deteccion().genera_reset(); },
          secuencias_dtr::reset,
          {{0, ACTIVA}},
          1500,
          ACTIVA},
         {"genera_reset_final",
-         &Tmgrupo_superv::genera_reset_final,
+         [](RigProcedimientos& g) { g.deteccion().genera_reset_final(); },
          secuencias_dtr::reset_final,
          {{0, BAJA}, {1500, ACTIVA}},
          1500,
          ACTIVA},
-        {"genera_modo_programacion", &Tmgrupo_superv::genera_modo_programacion,
+        {"genera_modo_programacion",
+         [](RigProcedimientos& g) { g.deteccion().genera_modo_programacion(); },
          secuencias_dtr::modo_programacion, pulsos_programacion(), 2200, BAJA},
         {"genera_reset_inicial",
-         &Tmgrupo_superv::genera_reset_inicial,
+         [](RigProcedimientos& g) { g.deteccion().genera_reset_inicial(); },
          secuencias_dtr::reset_inicial,
          {{0, ACTIVA}, {1000, BAJA}, {2000, ACTIVA}},
          5000,
          ACTIVA},
         {"boot_sqn_STM",
-         &Tmgrupo_superv::boot_sqn_STM,
+         [](RigProcedimientos& g) { g.arm().boot_sqn_STM(); },
          secuencias_dtr::boot_stm,
          {{100, BAJA}, {150, ACTIVA}, {200, BAJA}, {250, ACTIVA}},
          400,
          ACTIVA},
         {"HW_reset_STM",
-         &Tmgrupo_superv::HW_reset_STM,
+         [](RigProcedimientos& g) { g.arm().HW_reset_STM(); },
          secuencias_dtr::reset_stm,
          {{1000, BAJA}, {2000, ACTIVA}},
          3050,
@@ -72,10 +75,10 @@ const std::vector<CasoSecuencia>& casos() {
 TEST(SecuenciasDtr, EachSequenceShowsItsLevelsAndTimesOnTheLine) {
     for (const auto& caso : casos()) {
         SCOPED_TRACE(caso.nombre);
-        GrupoPrueba g(SimUnit::Controller::XA);
+        RigProcedimientos g(SimUnit::Controller::XA);
         g.linea().clearRecords();
         const Tiempo t0 = g.ahora();
-        (g.grupo.*caso.proc)();
+        caso.proc(g);
         EXPECT_EQ(cambios_desde(g.linea().dtrHistory(), t0), caso.esperado);
         EXPECT_EQ(g.ms_desde(t0), caso.duracion_ms);
         EXPECT_EQ(g.linea().dtrAsserted(), caso.nivel_final);
@@ -174,10 +177,10 @@ TEST(DecodificacionDtr, ControllersEnterTheirLoadersOnlyOnTheirSequence) {
     };
     for (const auto& caso : tabla) {
         SCOPED_TRACE(caso.nombre);
-        GrupoPrueba g(caso.controlador);
+        RigProcedimientos g(caso.controlador);
         ASSERT_EQ(g.modo(), M::Application); // opening the port leaves it running
         for (SecuenciaDtr p : caso.pasos)
-            ejecutar_secuencia_dtr(g.grupo, p);
+            g.dtr(p);
         EXPECT_EQ(SimUnit::modeName(g.modo()), std::string(SimUnit::modeName(caso.modo)));
     }
 }
@@ -187,30 +190,30 @@ TEST(DecodificacionDtr, ControllersEnterTheirLoadersOnlyOnTheirSequence) {
 TEST(DecodificacionDtr, XaLoaderStartsDuringTheClearAndStaysWhileCleared) {
     for (int32_t sostenido : {850, 950}) {
         SCOPED_TRACE(sostenido);
-        GrupoPrueba g(SimUnit::Controller::XA);
+        RigProcedimientos g(SimUnit::Controller::XA);
         std::vector<PasoDtr> pasos(secuencias_dtr::modo_programacion.begin(),
                                    secuencias_dtr::modo_programacion.end());
         pasos.back().espera_msec = sostenido;
-        ejecutar_secuencia_dtr(g.grupo, pasos);
+        g.dtr(pasos);
         EXPECT_EQ(g.modo(), sostenido < 900 ? M::Application : M::XaLoader);
     }
-    GrupoPrueba g(SimUnit::Controller::XA);
-    g.grupo.genera_modo_programacion();
-    g.grupo.retardo_msec(10000);
+    RigProcedimientos g(SimUnit::Controller::XA);
+    g.deteccion().genera_modo_programacion();
+    g.esperar(10000);
     EXPECT_EQ(g.modo(), M::XaLoader);
-    g.grupo.genera_reset();
+    g.deteccion().genera_reset();
     EXPECT_EQ(g.modo(), M::Application);
 }
 
 // The ARM long reset during a wait: the controller is held in reset while the line
 // is cleared and runs its application as soon as it is asserted.
 TEST(DecodificacionDtr, ArmIsHeldInResetWhileCleared) {
-    GrupoPrueba g(SimUnit::Controller::ARM);
-    g.grupo.boot_sqn_STM();
+    RigProcedimientos g(SimUnit::Controller::ARM);
+    g.arm().boot_sqn_STM();
     ASSERT_EQ(g.modo(), M::ArmBootloader);
     g.sim.link->activar_dtr(0, 1);
     EXPECT_EQ(g.modo(), M::Reset);
-    g.grupo.retardo_msec(700);
+    g.esperar(700);
     EXPECT_EQ(g.modo(), M::Reset);
     g.sim.link->activar_dtr(0, 0);
     EXPECT_EQ(g.modo(), M::Application);
@@ -219,15 +222,15 @@ TEST(DecodificacionDtr, ArmIsHeldInResetWhileCleared) {
 // The line exchange: no attempt for max_intentos 0, and one send per attempt,
 // each followed by about 2 s of silence, when nothing answers.
 TEST(LineaEco, SendsOncePerAttemptAndGivesUpAfterSilence) {
-    GrupoPrueba g(SimUnit::Controller::ARM);
+    RigProcedimientos g(SimUnit::Controller::ARM);
     g.sim.link->activar_dtr(0, 1); // the controller held in reset: nothing answers
     g.linea().clearRecords();
     Tiempo t0 = g.ahora();
-    EXPECT_EQ(g.grupo.enviar_linea_eco_datos(0, "f", "f", 0), 0);
+    EXPECT_EQ(g.deteccion().enviar_linea_eco_datos("f", "f", 0), 0);
     EXPECT_EQ(g.ahora(), t0);
     EXPECT_TRUE(g.linea().bytes().empty());
 
-    EXPECT_EQ(g.grupo.enviar_linea_eco_datos(0, "AB", "AB", 3), ERROR_TIMEOUT);
+    EXPECT_EQ(g.deteccion().enviar_linea_eco_datos("AB", "AB", 3), ERROR_TIMEOUT);
     EXPECT_EQ(g.linea().bytesFromHost(), (std::vector<uint8_t>{'A', 'B', 'A', 'B', 'A', 'B'}));
     const long long espera = g.ms_desde(t0);
     EXPECT_GE(espera, 3 * 2000);
@@ -235,9 +238,11 @@ TEST(LineaEco, SendsOncePerAttemptAndGivesUpAfterSilence) {
 }
 
 TEST(LineaEco, ClosedPortFailsWithoutWaiting) {
-    GrupoPrueba g(SimUnit::Controller::ARM);
+    RigProcedimientos g(SimUnit::Controller::ARM);
     const Tiempo t0 = g.ahora();
-    EXPECT_EQ(g.grupo.enviar_linea_eco_datos(3, "f", "f", 5), ERROR_INTERFACE_NOOPEN);
+    Contexto cerrado = g.contexto();
+    cerrado.enlace = nullptr; // a port whose link object is gone
+    EXPECT_EQ(Deteccion(cerrado).enviar_linea_eco_datos("f", "f", 5), ERROR_INTERFACE_NOOPEN);
     EXPECT_EQ(g.ahora(), t0);
 }
 

@@ -2,6 +2,8 @@
 // wire against the simulated unit's running software.
 #include "link_support.h"
 
+#include "loader/tmgrupo_superv.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -61,7 +63,7 @@ TEST(LinkFrames, BuildsStuffedFramesWithChecksum) {
 // Every payload length and every byte value goes through the unit's own receiver:
 // the frames it takes carry exactly the payload that was sent, with no rejection.
 TEST(LinkFrames, UnitTakesEveryFrameTheHostBuilds) {
-    WorkerOnSimPort w;
+    LinkRig w;
     w.software().setConfig([] {
         SimRunningSoftware::Config c;
         c.silent = true; // only what arrives matters here
@@ -102,7 +104,7 @@ TEST(LinkFrames, UnitRejectsDamagedFrames) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w;
+        LinkRig w;
         Tbuff b{};
         std::copy(c.bytes.begin(), c.bytes.end(), b.begin());
         ASSERT_EQ(w.sim.link->enviar_trama_nfisico(static_cast<int32_t>(c.bytes.size()), 30, b),
@@ -117,11 +119,11 @@ TEST(LinkFrames, UnitRejectsDamagedFrames) {
 }
 
 TEST(LinkFrames, GarbledBytesAreNeverTakenAsAFrame) {
-    WorkerOnSimPort w;
+    LinkRig w;
     w.sim.link->cambia_conf(9600, 8, 1, 'N', 0); // the unit stays at 19200
     Tmensaje tx, rx;
     prepararPeticionEstado(tx);
-    EXPECT_EQ(w.superv->enviar_mensaje(tx, rx, 1, 0), ERROR_TIMEOUT);
+    EXPECT_EQ(w.tramas().enviar_mensaje(tx, rx, 1, 0), ERROR_TIMEOUT);
     const auto r = w.records();
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(r.garbledBytes, 7);
@@ -137,7 +139,7 @@ TEST(LinkFrames, ReceivedFramesAreDecodedWhateverTheirChecksumAndAfterNoise) {
     } cases[] = {{"wrong checksum", true, {}}, {"noise first", false, {0x00, 0x13, 0xFF, 0x0A}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w;
+        LinkRig w;
         SimRunningSoftware::Config cfg;
         cfg.major = 7;
         cfg.minor = 9;
@@ -149,7 +151,7 @@ TEST(LinkFrames, ReceivedFramesAreDecodedWhateverTheirChecksumAndAfterNoise) {
         Tmensaje tx, rx;
         prepararPeticionEstado(tx);
         tx.fnsecuencia = 5;
-        ASSERT_EQ(w.superv->enviar_mensaje(tx, rx, 1, 0), TRAMA_RECIBIDA);
+        ASSERT_EQ(w.tramas().enviar_mensaje(tx, rx, 1, 0), TRAMA_RECIBIDA);
         EXPECT_EQ(rx.fcomando, 4);
         EXPECT_EQ(rx.fnsecuencia, 5);
         ASSERT_EQ(rx.fnbytes, 5);
@@ -181,14 +183,14 @@ TEST(LinkExchange, RetriesSendTheSameFrameAndStopAtTheFirstAnswer) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w;
+        LinkRig w;
         SimRunningSoftware::Config cfg;
         cfg.noAnswerTo = c.noAnswerTo;
         w.software().setConfig(cfg);
         Tmensaje tx, rx;
         prepararPeticionModoProgramacion(tx);
         tx.fnsecuencia = 3;
-        EXPECT_EQ(w.superv->enviar_mensaje(tx, rx, c.attempts, 0), c.result);
+        EXPECT_EQ(w.tramas().enviar_mensaje(tx, rx, c.attempts, 0), c.result);
         const auto r = w.records();
         ASSERT_EQ(r.frames.size(), c.framesSent);
         for (const auto& f : r.frames) {
@@ -216,14 +218,14 @@ TEST(LinkExchange, StatusReplyCarriesTheControllersVersionAndSurvivesABootDelay)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w(c.controller);
+        LinkRig w(c.controller);
         SimRunningSoftware::Config cfg;
         cfg.bootDelay = c.bootDelay;
         w.software().setConfig(cfg);
         w.software().restart(w.sim.clock.now());
         Tmensaje tx, rx;
         prepararPeticionEstado(tx);
-        EXPECT_EQ(w.superv->enviar_mensaje(tx, rx, 3, 0), c.result);
+        EXPECT_EQ(w.tramas().enviar_mensaje(tx, rx, 3, 0), c.result);
         if (c.result == TRAMA_RECIBIDA) {
             EXPECT_EQ(rx.trama_nenlace[3], c.major);
             EXPECT_EQ(rx.trama_nenlace[4], c.minor);
@@ -233,11 +235,11 @@ TEST(LinkExchange, StatusReplyCarriesTheControllersVersionAndSurvivesABootDelay)
 }
 
 TEST(LinkExchange, ClosedPortIsReportedWithoutSending) {
-    WorkerOnSimPort w;
+    LinkRig w;
     puertos[w.kPort] = nullptr;
     Tmensaje tx, rx;
     prepararPeticionEstado(tx);
-    EXPECT_EQ(w.superv->enviar_mensaje(tx, rx, 3, 0), ERROR_INTERFACE_NOOPEN);
+    EXPECT_EQ(w.tramas().enviar_mensaje(tx, rx, 3, 0), ERROR_INTERFACE_NOOPEN);
     EXPECT_TRUE(w.sim.unit->line().bytesFromHost().empty());
 }
 
@@ -298,11 +300,11 @@ TEST(LinkTrace, LinesOfFramesAndMarkers) {
 TEST(LinkTrace, StatusExchangeIsTracedOnlyWithTheSwitchOn) {
     for (bool on : {true, false}) {
         SCOPED_TRACE(on);
-        WorkerOnSimPort w;
+        LinkRig w;
         hab_traza = on;
         Tmensaje tx, rx;
         prepararPeticionEstado(tx);
-        ASSERT_EQ(w.superv->enviar_mensaje(tx, rx, 3, 0), TRAMA_RECIBIDA);
+        ASSERT_EQ(w.tramas().enviar_mensaje(tx, rx, 3, 0), TRAMA_RECIBIDA);
         const auto lines = w.takeTrace();
         if (on)
             EXPECT_EQ(lines, (std::vector<std::string>{"TX->A5,04,00,00,00,00,FC",
@@ -315,7 +317,7 @@ TEST(LinkTrace, StatusExchangeIsTracedOnlyWithTheSwitchOn) {
 // A frame too long to be counted in one byte (249 data bytes: 256 stored) is
 // rejected and traced as a checksum error.
 TEST(LinkTrace, RejectedFrameLeavesTheCheckSumMarker) {
-    WorkerOnSimPort w;
+    LinkRig w;
     hab_traza = true;
     idioma_actual_texto = 2;
     std::vector<uint8_t> frame{0xA5, 0x04, 0, 0, 0, 249};
@@ -328,7 +330,7 @@ TEST(LinkTrace, RejectedFrameLeavesTheCheckSumMarker) {
 
 // Raw text longer than the serial layer's buffer goes out whole, in order, once.
 TEST(LinkTrace, LongTextIsSentWholeAndTracedOnce) {
-    WorkerOnSimPort w;
+    LinkRig w;
     hab_traza = true;
     std::string text(1234, ' ');
     for (size_t i = 0; i < text.size(); ++i)
@@ -344,7 +346,7 @@ TEST(LinkTrace, LongTextIsSentWholeAndTracedOnce) {
 // With a small transmit buffer the text takes a while to go out; what the unit says
 // meanwhile (here an answer to its first part) must still be there afterwards.
 TEST(LinkTrace, LongTextKeepsWhatTheUnitSaidMeanwhile) {
-    WorkerOnSimPort w;
+    LinkRig w;
     auto& l = *w.sim.link;
     ASSERT_EQ(l.abrir_interface(w.kPort, MODO_RS232, 19200, 8, 1, 'N', 0, THRESHOLD08, 15000, 64,
                                 AJUSTE_RS485_DEF),

@@ -1,73 +1,27 @@
 #pragma once
-// A port's worker wired to a simulated unit in simulated time, for the link-level
-// and transfer tests: its thread stays idle and the procedures are called on the
-// test thread; what it reports to the front end is recorded.
+// The framed exchanges and transfers run on the test's thread against the
+// simulated unit's running software on port 1 (no worker), with the trace lines of
+// the port in the rig's queue.
 
-#include "loader/supervisor_listener.h"
-#include "loader/tmgrupo_superv.h"
-#include "support/sim_fixture.h"
+#include "support/rig_procedimientos.h"
 
-#include <QTemporaryDir>
-
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
-struct RecordingListener final : SupervisorListener {
-    std::vector<std::string> status;
-    std::vector<int> progress;
-    void setStatusText(const std::string& text) override { status.push_back(text); }
-    void setLoadEnabled(bool) override {}
-    void setVersionText(const std::string&) override {}
-    void setProgress(int percent) override { progress.push_back(percent); }
-    void setVersionToLoad(const std::string&) override {}
-    void showResult(int, const std::string&) override {}
-    void finishLoad() override {}
-};
-
-struct WorkerOnSimPort {
+struct LinkRig : RigProcedimientos {
     static constexpr uint8_t kPort = 1;
-    SimPortFixture sim;
-    std::unique_ptr<Tmgrupo_superv> superv;
-    RecordingListener listener;
-    QTemporaryDir dir;
-
-    explicit WorkerOnSimPort(SimUnit::Controller c = SimUnit::Controller::ARM) : sim(c, kPort) {
-        sim.open();
-        superv = std::make_unique<Tmgrupo_superv>();
-        superv->fpcom = kPort;
-        superv->setListener(&listener);
-        grupos_supev[kPort] = superv.get();
-    }
-    ~WorkerOnSimPort() {
-        grupos_supev[kPort] = nullptr;
-        superv.reset();
-    }
-
-    SimRunningSoftware& software() { return sim.unit->software(); }
-    SimRunningSoftware::Records records() {
-        sim.unit->line().pump();
-        return software().records();
-    }
-    std::string path(const std::string& name) const {
-        return dir.filePath(QString::fromStdString(name)).toStdString();
-    }
-    std::string writeFile(const std::string& name, const std::string& bytes) const {
-        const std::string p = path(name);
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    // Every trace line queued so far, taken out of the queue.
-    std::vector<std::string> takeTrace() {
-        std::vector<std::string> out;
-        while (Tmensaje* m = superv->traza_log.leer()) {
-            out.push_back(m->ftraza);
-            delete m;
-        }
-        return out;
+    explicit LinkRig(SimUnit::Controller c = SimUnit::Controller::ARM)
+        : RigProcedimientos(c, kPort, true) {}
+    // The CRC the transfer reported, as the recorder logs it.
+    std::string crcReported() const {
+        const auto c = rec.con("crc:");
+        return c.empty() ? std::string() : c.back();
     }
 };
+
+inline std::string crcText(uint32_t crc) {
+    return Grabadora::hex8(crc);
+}
 
 // Frames of the transfer with a given sub-command.
 inline std::vector<SimRunningSoftware::Frame> framesWithSub(const SimRunningSoftware::Records& r,

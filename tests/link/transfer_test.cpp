@@ -24,12 +24,6 @@ std::string packetText(const SimRunningSoftware::Frame& f) {
     return std::string(f.payload.begin() + 2, f.payload.end());
 }
 
-std::string crcText(uint32_t crc) {
-    char s[16];
-    std::snprintf(s, sizeof s, "%08X", crc);
-    return texto_mensaje(12) + s;
-}
-
 // The dialogue common to both variants: identification, start, packets numbered
 // 1, 2, ... modulo 8, and the end with the next number and the CRC of all data.
 void expectDialogue(const Records& r, const std::string& id, size_t packets) {
@@ -91,15 +85,15 @@ TEST(HexTransfer, PacketsCarryTheFileTextInOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w;
+        LinkRig w;
         std::string file, text;
         for (const auto& l : c.lines) {
             file += l + "\r\n";
             text += l;
         }
-        fichero_banco2 = w.writeFile("FIRMB2.HEX", file);
-        size_tele = static_cast<int>(text.size());
-        EXPECT_FALSE(w.superv->grabar_flash_intelhex("FIRMVTR-900_0412"));
+        EXPECT_EQ(w.tramas().grabar_flash_intelhex("FIRMVTR-900_0412", file, 0,
+                                                   static_cast<long long>(text.size())),
+                  Resultado::Ok);
         const auto r = w.records();
         expectDialogue(r, "FIRMVTR-900_0412", c.packetSizes.size());
         EXPECT_EQ(r.frames[1].payload.size(), 2u); // the HEX start carries no size
@@ -109,18 +103,17 @@ TEST(HexTransfer, PacketsCarryTheFileTextInOrder) {
             sizes.push_back(packetText(p).size());
         EXPECT_EQ(sizes, c.packetSizes);
         EXPECT_EQ(std::string(r.data.begin(), r.data.end()), text);
-        EXPECT_EQ(w.superv->fcrc, SimRunningSoftware::crc32(r.data));
+        EXPECT_EQ(w.crcReported(), crcText(SimRunningSoftware::crc32(r.data)));
         EXPECT_TRUE(r.rejected.empty());
-        // The CRC is shown before the end message goes out.
-        ASSERT_FALSE(w.listener.status.empty());
-        EXPECT_EQ(w.listener.status.back(), crcText(w.superv->fcrc));
+        // The CRC is the last thing reported: shown before the end message goes out.
+        ASSERT_FALSE(w.rec.log().empty());
+        EXPECT_EQ(w.rec.log().back(), "crc:" + crcText(SimRunningSoftware::crc32(r.data)));
     }
 }
 
 TEST(HexTransfer, EmptyFileEndsWithCrcZeroAndSequenceOne) {
-    WorkerOnSimPort w;
-    fichero_banco2 = w.writeFile("FIRMB2.HEX", "");
-    EXPECT_FALSE(w.superv->grabar_flash_intelhex("X"));
+    LinkRig w;
+    EXPECT_EQ(w.tramas().grabar_flash_intelhex("X", "", 0, 0), Resultado::Ok);
     const auto end = framesWithSub(w.records(), SUBCOMANDO_FIN_TRANSFERENCIA);
     ASSERT_EQ(end.size(), 1u);
     EXPECT_EQ(end[0].payload, (std::vector<uint8_t>{SUBCOMANDO_FIN_TRANSFERENCIA,
@@ -129,32 +122,32 @@ TEST(HexTransfer, EmptyFileEndsWithCrcZeroAndSequenceOne) {
 }
 
 TEST(HexTransfer, IdentificationPayloadAndNewVersionAfterwards) {
-    WorkerOnSimPort w;
-    fichero_banco2 = w.writeFile("FIRMB2.HEX", ":00000001FF\n"); // LF line ends too
-    EXPECT_FALSE(w.superv->grabar_flash_intelhex("abc"));
+    LinkRig w;
+    const std::string fin = ":00000001FF\n"; // LF line ends too
+    EXPECT_EQ(w.tramas().grabar_flash_intelhex("abc", fin, 0, 0), Resultado::Ok);
     const auto r = w.records();
     EXPECT_EQ(r.frames[0].payload, (std::vector<uint8_t>{0x00, 0x61, 0x62, 0x63, 0x00}));
     EXPECT_EQ(std::string(r.data.begin(), r.data.end()), ":00000001FF");
 
     // A complete transfer of FIRMVTR-900_0412 makes the unit report 4.12.
-    EXPECT_FALSE(w.superv->grabar_flash_intelhex("FIRMVTR-900_0412"));
-    Tmensaje tx, rx;
-    prepararPeticionEstado(tx);
-    ASSERT_EQ(w.superv->enviar_mensaje(tx, rx, 3, 0), TRAMA_RECIBIDA);
-    EXPECT_EQ(rx.trama_nenlace[3], 4);
-    EXPECT_EQ(rx.trama_nenlace[4], 12);
+    EXPECT_EQ(w.tramas().grabar_flash_intelhex("FIRMVTR-900_0412", fin, 0, 0), Resultado::Ok);
+    TransferenciaTramas t = w.tramas();
+    ASSERT_EQ(t.pedir_estado(), TRAMA_RECIBIDA);
+    EXPECT_EQ(t.version_mayor(), 4);
+    EXPECT_EQ(t.version_menor(), 12);
 }
 
 // A unit that never answers packets still gets every one (three times each, taken
 // once) and the end message; the end's answer decides.
 TEST(HexTransfer, UnansweredPacketsDoNotStopTheTransfer) {
-    WorkerOnSimPort w;
+    LinkRig w;
     SimRunningSoftware::Config cfg;
     cfg.noAnswerToPackets = true;
     w.software().setConfig(cfg);
     const std::vector<std::string> lines{hexLine(200, 1), hexLine(200, 2), hexLine(200, 3)};
-    fichero_banco2 = w.writeFile("FIRMB2.HEX", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2]);
-    EXPECT_FALSE(w.superv->grabar_flash_intelhex("ID"));
+    EXPECT_EQ(w.tramas().grabar_flash_intelhex(
+                  "ID", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2], 0, 0),
+              Resultado::Ok);
     const auto r = w.records();
     const auto pk = framesWithSub(r, SUBCOMANDO_PAQUETE_TRANSFERENCIA);
     ASSERT_EQ(pk.size(), 9u);
@@ -177,12 +170,12 @@ TEST(HexTransfer, FailsWhenIdentificationOrEndIsUnanswered) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w;
+        LinkRig w;
         SimRunningSoftware::Config cfg;
         cfg.noAnswerTo = c.noAnswerTo;
         w.software().setConfig(cfg);
-        fichero_banco2 = w.writeFile("FIRMB2.HEX", ":00000001FF\r\n");
-        EXPECT_TRUE(w.superv->grabar_flash_intelhex("ID"));
+        EXPECT_EQ(w.tramas().grabar_flash_intelhex("ID", ":00000001FF\r\n", 0, 0),
+                  Resultado::SinRespuesta);
         EXPECT_EQ(w.records().frames.size(), c.frames);
     }
 }
@@ -201,12 +194,11 @@ TEST(HexTransfer, ProgressStaysWithinBoundsWhateverTheTotal) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w;
-        fichero_banco2 = w.writeFile("FIRMB2.HEX", hexLine(200, 1) + "\r\n" + hexLine(100, 2));
-        cont_bytes_parcial = c.partial;
-        size_tele = c.total;
-        EXPECT_FALSE(w.superv->grabar_flash_intelhex("ID"));
-        EXPECT_EQ(w.listener.progress, c.progress);
+        LinkRig w;
+        EXPECT_EQ(w.tramas().grabar_flash_intelhex("ID", hexLine(200, 1) + "\r\n" + hexLine(100, 2),
+                                                   c.partial, c.total),
+                  Resultado::Ok);
+        EXPECT_EQ(w.rec.progresos(), c.progress);
     }
 }
 
@@ -228,11 +220,9 @@ std::string image(size_t n) {
 TEST(BinTransfer, ImageAfterTheHeaderGoesInPacketsOf253) {
     for (size_t n : {size_t(0), size_t(1), size_t(253), size_t(506), size_t(2000)}) {
         SCOPED_TRACE(n);
-        WorkerOnSimPort w;
+        LinkRig w;
         const std::string img = image(n);
-        fichero_banco3 = w.writeFile("MOD.BIN", kHeader + img);
-        EXPECT_FALSE(w.superv->grabar_flash_bin("FIRMMOD_0203"));
-        EXPECT_FALSE(w.superv->error_max_ficheros);
+        EXPECT_EQ(w.tramas().grabar_flash_bin("FIRMMOD_0203", kHeader + img, 0), Resultado::Ok);
         const auto r = w.records();
         const size_t packets = (n + 252) / 253;
         expectDialogue(r, "FIRMMOD_0203", packets);
@@ -241,10 +231,10 @@ TEST(BinTransfer, ImageAfterTheHeaderGoesInPacketsOf253) {
         EXPECT_EQ(std::string(r.data.begin(), r.data.end()), img);
         for (const auto& p : framesWithSub(r, SUBCOMANDO_PAQUETE_TRANSFERENCIA))
             EXPECT_LE(p.payload.size(), 255u);
-        EXPECT_EQ(w.superv->fcrc, SimRunningSoftware::crc32(r.data));
+        EXPECT_EQ(w.crcReported(), crcText(SimRunningSoftware::crc32(r.data)));
         EXPECT_TRUE(r.rejected.empty());
         if (n > 0) {
-            EXPECT_EQ(w.listener.progress.back(), 100);
+            EXPECT_EQ(w.rec.progresos().back(), 100);
         } else {
             EXPECT_EQ(be32(framesWithSub(r, SUBCOMANDO_FIN_TRANSFERENCIA)[0].payload, 2), 0u);
         }
@@ -254,10 +244,9 @@ TEST(BinTransfer, ImageAfterTheHeaderGoesInPacketsOf253) {
 // Data made of start bytes doubles in size on the wire: a full packet of them is
 // longer than one send of the physical level and must still arrive whole.
 TEST(BinTransfer, ImageOfStartBytesArrivesWhole) {
-    WorkerOnSimPort w;
+    LinkRig w;
     const std::string img(600, '\xA5');
-    fichero_banco3 = w.writeFile("MOD.BIN", kHeader + img);
-    EXPECT_FALSE(w.superv->grabar_flash_bin("ID"));
+    EXPECT_EQ(w.tramas().grabar_flash_bin("ID", kHeader + img, 0), Resultado::Ok);
     const auto r = w.records();
     EXPECT_EQ(std::string(r.data.begin(), r.data.end()), img);
     EXPECT_TRUE(r.completed);
@@ -267,9 +256,8 @@ TEST(BinTransfer, ImageOfStartBytesArrivesWhole) {
 // The unit takes its time to make room: the first packet follows the start's
 // answer only after the 20 s wait.
 TEST(BinTransfer, StartIsAnsweredAfterTheLongWait) {
-    WorkerOnSimPort w;
-    fichero_banco3 = w.writeFile("MOD.BIN", kHeader + image(10));
-    EXPECT_FALSE(w.superv->grabar_flash_bin("ID"));
+    LinkRig w;
+    EXPECT_EQ(w.tramas().grabar_flash_bin("ID", kHeader + image(10), 0), Resultado::Ok);
     const auto r = w.records();
     const auto pk = framesWithSub(r, SUBCOMANDO_PAQUETE_TRANSFERENCIA);
     ASSERT_EQ(pk.size(), 1u);
@@ -283,22 +271,20 @@ TEST(BinTransfer, RefusalAndSilenceFailWithoutEndMessage) {
         const char* name;
         bool refuse;
         bool silentPackets;
-        bool full;
+        Resultado result;
         size_t packets; // packet frames on the wire
     } cases[] = {
-        {"image refused", true, false, true, 0},
-        {"packets unanswered", false, true, false, 3},
+        {"image refused", true, false, Resultado::Rechazado, 0},
+        {"packets unanswered", false, true, Resultado::SinRespuesta, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkerOnSimPort w;
+        LinkRig w;
         SimRunningSoftware::Config cfg;
         cfg.refuseBinary = c.refuse;
         cfg.noAnswerToPackets = c.silentPackets;
         w.software().setConfig(cfg);
-        fichero_banco3 = w.writeFile("MOD.BIN", kHeader + image(600));
-        EXPECT_TRUE(w.superv->grabar_flash_bin("ID"));
-        EXPECT_EQ(w.superv->error_max_ficheros, c.full);
+        EXPECT_EQ(w.tramas().grabar_flash_bin("ID", kHeader + image(600), 0), c.result);
         const auto r = w.records();
         const auto pk = framesWithSub(r, SUBCOMANDO_PAQUETE_TRANSFERENCIA);
         ASSERT_EQ(pk.size(), c.packets);
@@ -308,23 +294,21 @@ TEST(BinTransfer, RefusalAndSilenceFailWithoutEndMessage) {
     }
 }
 
-// A file that cannot be opened or read fails the transfer cleanly: no packet and
-// no end message reach the unit.
-TEST(Transfer, UnreadableImageFailsCleanly) {
+// A port whose link object is gone fails the transfer cleanly: nothing reaches
+// the unit and no wait is spent on it.
+TEST(Transfer, ClosedPortFailsCleanly) {
     for (bool binary : {false, true}) {
-        for (bool directory : {false, true}) {
-            SCOPED_TRACE(std::string(binary ? "binary" : "HEX") +
-                         (directory ? ", a folder" : ", missing"));
-            WorkerOnSimPort w;
-            const std::string p = directory ? w.dir.path().toStdString() : w.path("none.bin");
-            (binary ? fichero_banco3 : fichero_banco2) = p;
-            EXPECT_TRUE(binary ? w.superv->grabar_flash_bin("ID")
-                               : w.superv->grabar_flash_intelhex("ID"));
-            const auto r = w.records();
-            EXPECT_TRUE(framesWithSub(r, SUBCOMANDO_PAQUETE_TRANSFERENCIA).empty());
-            EXPECT_TRUE(framesWithSub(r, SUBCOMANDO_FIN_TRANSFERENCIA).empty());
-            EXPECT_FALSE(r.completed);
-        }
+        SCOPED_TRACE(binary ? "binary" : "HEX");
+        LinkRig w;
+        Contexto cerrado = w.contexto();
+        cerrado.enlace = nullptr;
+        TransferenciaTramas t(cerrado, w.tx, w.rx);
+        const Tiempo t0 = w.ahora();
+        EXPECT_EQ(binary ? t.grabar_flash_bin("ID", kHeader + image(600), 0)
+                         : t.grabar_flash_intelhex("ID", ":00000001FF\r\n", 0, 0),
+                  Resultado::FalloPuerto);
+        EXPECT_EQ(w.ahora(), t0);
+        EXPECT_TRUE(w.records().frames.empty());
     }
 }
 
@@ -332,10 +316,11 @@ TEST(Transfer, UnreadableImageFailsCleanly) {
 TEST(Transfer, TraceQueueFollowsTheSwitch) {
     for (bool on : {true, false}) {
         SCOPED_TRACE(on);
-        WorkerOnSimPort w;
+        LinkRig w;
         hab_traza = on;
-        fichero_banco2 = w.writeFile("FIRMB2.HEX", hexLine(200, 1) + "\r\n" + hexLine(100, 2));
-        EXPECT_FALSE(w.superv->grabar_flash_intelhex("ID"));
+        EXPECT_EQ(w.tramas().grabar_flash_intelhex("ID", hexLine(200, 1) + "\r\n" + hexLine(100, 2),
+                                                   0, 0),
+                  Resultado::Ok);
         const auto lines = w.takeTrace();
         if (!on) {
             EXPECT_TRUE(lines.empty());
@@ -353,10 +338,10 @@ TEST(Transfer, TraceQueueFollowsTheSwitch) {
 TEST(Transfer, IdentificationLongerThanAFrameIsRefused) {
     for (size_t len : {size_t(253), size_t(254)}) {
         SCOPED_TRACE(len);
-        WorkerOnSimPort w;
-        fichero_banco2 = w.writeFile("FIRMB2.HEX", ":00000001FF\r\n");
+        LinkRig w;
         const std::string id(len, 'I');
-        EXPECT_EQ(w.superv->grabar_flash_intelhex(id), len > 253);
+        EXPECT_EQ(w.tramas().grabar_flash_intelhex(id, ":00000001FF\r\n", 0, 0),
+                  len > 253 ? Resultado::ErrorFichero : Resultado::Ok);
         const auto r = w.records();
         EXPECT_EQ(r.frames.empty(), len > 253);
         if (len <= 253) {

@@ -1,7 +1,7 @@
 // Loads from the Load request to the final reset and version read-back, against the
 // simulated unit: what reached the unit's memories and its running software, and
 // what the front end was told, in order.
-#include "worker_rig.h"
+#include "support/worker_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -51,16 +51,18 @@ TEST(WorkerLoad, ArmUnitImageWritesBothBanksResetsAndReadsTheNewVersion) {
                        return v;
                    }()),
                    con_fin(registros_datos(0x4000, 600, 0x55))};
-    fichero_banco1 = rig.write("b1.hex", b.b1);
-    fichero_banco2 = rig.write("b2.hex", b.b2);
-    tipo_fichero = TIPO_FICHERO_VTR_ARM;
-    id_str = "FIRMVTR-900_0412";
-    modo_fichero_str = "HEX";
-    size_tele = total_caracteres(b.b1) + total_caracteres(b.b2);
+    const TrabajoCarga trabajo =
+        trabajo_unidad(TIPO_FICHERO_VTR_ARM, "FIRMVTR-900_0412", b.b1, b.b2);
+    // The selection variables name something else: the load reads only its job.
+    tipo_fichero = TIPO_FICHERO_MOD;
+    fichero_banco1 = "absent-b1.hex";
+    fichero_banco2 = "absent-b2.hex";
+    id_str = "FIRMQLN-300_0102";
+    size_tele = 1;
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo));
 
     EXPECT_EQ(rig.unit().armBootloader().memory(), bytes_de(0x08000000, 100, 0x10));
     const auto r = rig.unit().software().records();
@@ -94,17 +96,11 @@ TEST(WorkerLoad, XaUnitImageFromJointFileWritesBothBanksAndLeavesTheChoiceOpen) 
                        return v;
                    }()),
                    con_fin(registros_datos(0x8000, 300, 0x33))};
-    fichero_banco1 = rig.write("b1.hex", b.b1);
-    fichero_banco2 = rig.write("b2.hex", b.b2);
-    tipo_fichero = TIPO_FICHERO_VTR_XA;
     tipo_sw = TIPO_FIRM_VTR_XACLASSA; // the operator's choice for this load
-    id_str = "FIRMVTR-900_0307";
-    modo_fichero_str = "HEX";
-    size_tele = total_caracteres(b.b1) + total_caracteres(b.b2);
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_unidad(TIPO_FICHERO_VTR_XA, "FIRMVTR-900_0307", b.b1, b.b2)));
 
     auto esperado = bytes_de(0x0000, 64, 0x01);
     esperado.merge(bytes_de(0x2100, 40, 0x80));
@@ -132,20 +128,13 @@ TEST(WorkerLoad, ModuleFirmwareInBothFormsReachesTheRunningSoftware) {
         std::vector<std::string> lineas = cabecera;
         const auto regs = con_fin(registros_datos(0x1000, 400, 0x21));
         lineas.insert(lineas.end(), regs.begin(), regs.end());
-        if (binario) {
-            fichero_banco3 = rig.writeBinary("m.bin", cabecera, datos);
-            modo_fichero_str = "BIN";
-        } else {
-            fichero_banco2 = rig.write("m.hex", lineas);
-            modo_fichero_str = "HEX";
-        }
-        tipo_fichero = TIPO_FICHERO_MOD;
-        id_str = "FIRMQLN-300_0102";
-        size_tele = total_caracteres(lineas);
+        const TrabajoCarga trabajo = binario
+                                         ? trabajo_modulo_bin(cabecera, datos, "FIRMQLN-300_0102")
+                                         : trabajo_modulo_hex(lineas, "FIRMQLN-300_0102");
         rig.unit().software().clearRecords();
         const size_t from = rig.rec.size();
 
-        ASSERT_TRUE(rig.load());
+        ASSERT_TRUE(rig.load(trabajo));
 
         const auto r = rig.unit().software().records();
         EXPECT_EQ(r.binary, binario);
@@ -160,14 +149,13 @@ TEST(WorkerLoad, ModuleLoadWhoseStatusRequestIsNotAnsweredStillTransfers) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 200, 0x21));
-    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     auto cfg = rig.unit().software().config();
     cfg.noAnswerTo = {1, 2, 3}; // the three attempts of the status request
     rig.unit().software().setConfig(cfg);
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo_hex(lineas, "FIRMQLN-300_0203")));
 
     const auto r = rig.unit().software().records();
     ASSERT_GE(r.frames.size(), 4u);
@@ -182,13 +170,12 @@ TEST(WorkerLoad, TransferredImageWithoutStatusReplyAfterTheResetIsAnInvalidUpdat
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 100, 0x21));
-    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     auto cfg = rig.unit().software().config();
     cfg.bootDelay = ms(60000); // the unit does not come back after the final reset
     rig.unit().software().setConfig(cfg);
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo_hex(lineas, "FIRMQLN-300_0203")));
 
     EXPECT_TRUE(rig.unit().software().records().completed);
     const auto log = rig.rec.since(from);
@@ -202,18 +189,15 @@ TEST(WorkerLoad, TransferredImageWithoutStatusReplyAfterTheResetIsAnInvalidUpdat
 TEST(WorkerLoad, RefusedBinaryImageReportsNoSpaceAndResetsTheUnit) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
-    fichero_banco3 = rig.writeBinary("m.bin", {"A", "FIRMQLN-300_0102", "B", "BIN"},
-                                     std::vector<uint8_t>(300, 0x5A));
-    tipo_fichero = TIPO_FICHERO_MOD;
-    modo_fichero_str = "BIN";
-    id_str = "FIRMQLN-300_0102";
+    const TrabajoCarga trabajo = trabajo_modulo_bin(
+        {"A", "FIRMQLN-300_0102", "B", "BIN"}, std::vector<uint8_t>(300, 0x5A), "FIRMQLN-300_0102");
     auto cfg = rig.unit().software().config();
     cfg.refuseBinary = true;
     rig.unit().software().setConfig(cfg);
     rig.unit().software().clearRecords();
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo));
 
     const auto r = rig.unit().software().records();
     EXPECT_EQ(r.packets, 0);
@@ -259,23 +243,26 @@ TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
              f.nackWriteBlock = 3;
              u.armBootloader().setFaults(f);
          }},
+        {"block stored wrong though acknowledged",
+         [](SimUnit& u) {
+             auto f = u.armBootloader().faults();
+             f.corruptWriteBlock = 1;
+             u.armBootloader().setFaults(f);
+         }},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nombre);
         WorkerRig rig(SimUnit::Controller::ARM);
         ASSERT_TRUE(rig.select());
         const auto b1 = imagen_arm();
-        fichero_banco1 = rig.write("b1.hex", b1);
-        fichero_banco2 = rig.write("b2.hex", con_fin(registros_datos(0, 32, 0)));
-        tipo_fichero = TIPO_FICHERO_VTR_ARM;
-        modo_fichero_str = "HEX";
-        id_str = "FIRMVTR-900_0412";
-        size_tele = total_caracteres(b1);
+        TrabajoCarga trabajo = trabajo_unidad(TIPO_FICHERO_VTR_ARM, "FIRMVTR-900_0412", b1,
+                                              con_fin(registros_datos(0, 32, 0)));
+        trabajo.size_tele = total_caracteres(b1);
         c.fallo(rig.unit());
         rig.unit().software().clearRecords();
         const size_t from = rig.rec.size();
 
-        ASSERT_TRUE(rig.load());
+        ASSERT_TRUE(rig.load(trabajo));
 
         // Nothing went on to the running software once the controller failed.
         EXPECT_TRUE(rig.unit().software().records().frames.empty());
@@ -288,39 +275,143 @@ TEST(WorkerLoad, SilentUnitAndFailureInTheMiddleEndAsInvalidUpdate) {
     }
 }
 
-// A controller is erased before it is written: a bank-1 image with nothing to write
-// (or none at all) must not get that far, and the unit keeps its firmware.
-TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
+// A unit-firmware load ends with OK only when the unit then reports the version the
+// identification line names: a unit whose software kept its old version fails the
+// load, and both versions are shown beside the result. Module firmware keeps its
+// own end check (any status answer).
+TEST(WorkerLoad, UnitThatKeepsItsOldVersionFailsTheLoadWithBothVersions) {
     struct Caso {
+        const char* nombre;
         SimUnit::Controller controlador;
-        std::string tipo;
-        std::vector<std::string> banco1; // empty: the file does not exist
+        TrabajoCarga trabajo;
+        std::string version;             // reported after the load
+        std::vector<std::string> cierre; // the note and result, or the result alone
     } casos[] = {
-        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {hexExtendedLinear(0x0800), REG_FIN}},
-        {SimUnit::Controller::ARM, TIPO_FICHERO_VTR_ARM, {}},
-        {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {REG_FIN}},
-        {SimUnit::Controller::XA, TIPO_FICHERO_VTR_XA, {"garbage", ""}},
+        {"ARM",
+         SimUnit::Controller::ARM,
+         trabajo_unidad(TIPO_FICHERO_VTR_ARM, "FIRMVTR-900_0412", con_fin([] {
+                            auto v = registros_datos(0x0000, 64, 0x10);
+                            v.insert(v.begin(), hexExtendedLinear(0x0800));
+                            return v;
+                        }()),
+                        con_fin(registros_datos(0x4000, 64, 0x55))),
+         "4.10",
+         {"nota:Unit reports 4.10, file is 4.12", "resultado:10:" + FAIL_TEXT}},
+        {"XA",
+         SimUnit::Controller::XA,
+         trabajo_unidad(TIPO_FICHERO_VTR_XA, "FIRMVTR-900_0307",
+                        con_fin(registros_datos(0x0000, 64, 0x01)),
+                        con_fin(registros_datos(0x8000, 64, 0x33))),
+         "3.05",
+         {"nota:Unit reports 3.05, file is 3.07", "resultado:10:" + FAIL_TEXT}},
+        {"module firmware",
+         SimUnit::Controller::ARM,
+         trabajo_modulo_hex(con_fin(registros_datos(0x1000, 64, 0x21)), "FIRMQLN-300_0102"),
+         "4.10",
+         {"resultado:11:" + OK_TEXT}},
     };
     for (const auto& c : casos) {
-        SCOPED_TRACE(c.tipo + " / " + std::to_string(c.banco1.size()) + " lines");
+        SCOPED_TRACE(c.nombre);
+        WorkerRig rig(c.controlador);
+        ASSERT_TRUE(rig.select());
+        auto cfg = rig.unit().software().config();
+        cfg.keepOldVersion = true;
+        rig.unit().software().setConfig(cfg);
+        const size_t from = rig.rec.size();
+
+        ASSERT_TRUE(rig.load(c.trabajo));
+
+        EXPECT_TRUE(rig.unit().software().records().completed);
+        const auto log = rig.rec.since(from);
+        std::vector<std::string> fin{"version:" + c.version};
+        fin.insert(fin.end(), c.cierre.begin(), c.cierre.end());
+        fin.push_back("fin");
+        ASSERT_GE(log.size(), fin.size());
+        EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<long>(fin.size()), log.end()),
+                  fin);
+    }
+}
+
+// The note names both versions in every language of the message table.
+TEST(WorkerLoad, VersionNoteInEveryLanguage) {
+    std::vector<std::string> textos;
+    for (int idioma = 0; idioma < 4; ++idioma) {
+        idioma_actual_texto = idioma;
+        const std::string t = texto_versiones_distintas("4.10", "4.12");
+        EXPECT_NE(t.find("4.10"), std::string::npos) << t;
+        EXPECT_LT(t.find("4.10"), t.find("4.12")) << t;
+        textos.push_back(t);
+    }
+    idioma_actual_texto = 2;
+    std::sort(textos.begin(), textos.end());
+    EXPECT_EQ(std::unique(textos.begin(), textos.end()), textos.end());
+    EXPECT_EQ(version_de_identificacion("FIRMVTR-900_0412"), "4.12");
+    EXPECT_EQ(version_de_identificacion("FIRMVTR-900_0307"), "3.07");
+    EXPECT_EQ(version_de_identificacion("FIRMQLN-300_0102"), "");
+}
+
+// A controller is erased before it is written: a bank-1 image that could not be
+// written as it stands (nothing to write, a damaged record, no end record, data
+// outside the controller's memory, two records that disagree) must not get that
+// far, the unit keeps its firmware, and the reason is shown beside the result.
+TEST(WorkerLoad, Bank1ImageThatCannotBeWrittenIsRefusedBeforeTheUnitIsTouched) {
+    using C = SimUnit::Controller;
+    const std::string datos = hexRecord(0x00, 0x0000, {1, 2, 3, 4});
+    std::string checksum_malo = datos; // its checksum F2 made F0
+    checksum_malo.replace(checksum_malo.size() - 2, 2, "F0");
+    struct Caso {
+        C controlador;
+        std::string tipo;
+        std::vector<std::string> banco1;
+        std::string nota;
+    } casos[] = {
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), REG_FIN},
+         "the image holds no data"},
+        {C::ARM, TIPO_FICHERO_VTR_ARM, {}, "no end record (the file is incomplete)"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), checksum_malo, REG_FIN},
+         "line 2: checksum is F0, should be F2"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), datos},
+         "no end record (the file is incomplete)"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {datos, REG_FIN}, // before any upper address
+         "line 1: address 0x00000000 is outside the controller's memory"},
+        {C::ARM,
+         TIPO_FICHERO_VTR_ARM,
+         {hexExtendedLinear(0x0800), datos, hexRecord(0x00, 0x0002, {9, 9}), REG_FIN},
+         "line 3: the byte at address 0x08000002 differs from the one on line 2"},
+        {C::XA, TIPO_FICHERO_VTR_XA, {REG_FIN}, "the image holds no data"},
+        {C::XA,
+         TIPO_FICHERO_VTR_XA,
+         {"garbage", ""},
+         "line 1: not an Intel HEX record (no ':' at the start)"},
+        {C::XA,
+         TIPO_FICHERO_VTR_XA,
+         {hexExtendedLinear(0x0001), datos, REG_FIN},
+         "line 2: address 0x00010000 is outside the controller's memory"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.tipo + " / " + ::testing::PrintToString(c.banco1));
         WorkerRig rig(c.controlador);
         tipo_sw = TIPO_FIRM_VTR_JOINT;
         ASSERT_TRUE(rig.select());
         const std::map<uint32_t, uint8_t> firmware{{0x08000000, 0xAB}, {0x08000001, 0xCD}};
         rig.unit().armBootloader().setMemory(firmware);
-        fichero_banco1 = c.banco1.empty() ? rig.dir.filePath("missing.hex").toStdString()
-                                          : rig.write("b1.hex", c.banco1);
-        fichero_banco2 = rig.write("b2.hex", con_fin(registros_datos(0, 32, 0)));
-        tipo_fichero = c.tipo;
+        TrabajoCarga trabajo = trabajo_unidad(c.tipo, "FIRMVTR-900_0412", c.banco1,
+                                              con_fin(registros_datos(0, 32, 0)));
+        trabajo.size_tele = 100;
         tipo_sw = TIPO_FIRM_VTR_XAI2C;
-        modo_fichero_str = "HEX";
-        id_str = "FIRMVTR-900_0412";
-        size_tele = 100;
         rig.unit().line().clearRecords();
         rig.unit().software().clearRecords();
         const size_t from = rig.rec.size();
 
-        ASSERT_TRUE(rig.load());
+        ASSERT_TRUE(rig.load(trabajo));
 
         EXPECT_TRUE(rig.unit().line().bytesFromHost().empty());
         EXPECT_TRUE(rig.unit().line().dtrHistory().empty());
@@ -328,7 +419,10 @@ TEST(WorkerLoad, ControllerImageWithoutDataIsRefusedBeforeTheUnitIsTouched) {
         EXPECT_EQ(rig.unit().armBootloader().memory(), firmware);
         EXPECT_TRUE(rig.unit().xaLoader().erasedBlocks().empty());
         const auto log = rig.rec.since(from);
-        EXPECT_EQ(log, (std::vector<std::string>{"resultado:10:" + FAIL_TEXT, "fin"}));
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[0], "nota:" + c.nota);
+        EXPECT_EQ(log[1], "resultado:10:" + FAIL_TEXT);
+        EXPECT_EQ(log[2], "fin");
         // The choice of a joint file's image is asked again at the next Load.
         if (c.tipo == TIPO_FICHERO_VTR_XA) {
             EXPECT_TRUE(tipo_sw == TIPO_FIRM_VTR_JOINT);
@@ -342,7 +436,6 @@ TEST(WorkerLoad, ThreadSurvivesAnErrorEscapingAProcedureAndReportsAFailedLoad) {
     WorkerRig rig(SimUnit::Controller::ARM);
     ASSERT_TRUE(rig.select());
     const auto lineas = con_fin(registros_datos(0x1000, 600, 0x21));
-    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0203");
     std::atomic<bool> lanzado{false};
     rig.rec.setHook([&](const std::string& e) {
         if (e.rfind("progreso:", 0) == 0 && !lanzado.exchange(true))
@@ -350,7 +443,7 @@ TEST(WorkerLoad, ThreadSurvivesAnErrorEscapingAProcedureAndReportsAFailedLoad) {
     });
     const size_t from = rig.rec.size();
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo_hex(lineas, "FIRMQLN-300_0203")));
 
     EXPECT_TRUE(lanzado.load());
     auto log = rig.rec.since(from);

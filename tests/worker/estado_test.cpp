@@ -1,7 +1,7 @@
 // The status refresh after a port is selected: unit kind, version text, the probe
 // of the hardware when the reply asks for it or when there is none, and Load
 // enabled in every case.
-#include "worker_rig.h"
+#include "support/worker_rig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The worker's thread: idle and monitoring, its events, stopping it, giving a port
 // up and taking it back. Every wait here is a bounded real-time wait for something
 // the worker reports.
-#include "worker_rig.h"
+#include "support/worker_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +24,9 @@ Tiempo cpu(clockid_t c) {
                                               std::chrono::nanoseconds(ts.tv_nsec));
 }
 
-// A module image and the variables the file selection would set for it.
-void preparar_modulo(WorkerRig& rig, int bytes = 600) {
-    const auto lineas = registros_datos(0x1000, bytes, 0x21);
-    elegir_modulo_hex(rig, lineas, "FIRMQLN-300_0102");
+// A module image's load job.
+TrabajoCarga trabajo_modulo(int bytes = 600) {
+    return trabajo_modulo_hex(registros_datos(0x1000, bytes, 0x21), "FIRMQLN-300_0102");
 }
 
 // The worker has given its port up: slot emptied, port closed.
@@ -118,7 +117,6 @@ TEST(WorkerThread, RequestWaitsForStartAndStopEndsTheThread) {
 TEST(WorkerThread, StopDuringALoadLetsTheLoadFinishThenTheThreadEnds) {
     WorkerRig rig;
     ASSERT_TRUE(rig.select());
-    preparar_modulo(rig);
     Tmgrupo_superv* g = rig.worker();
     std::atomic<bool> parado{false};
     rig.rec.setHook([&](const std::string& e) {
@@ -126,7 +124,7 @@ TEST(WorkerThread, StopDuringALoadLetsTheLoadFinishThenTheThreadEnds) {
             g->Stop();
     });
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo()));
 
     EXPECT_TRUE(parado.load());
     const auto log = rig.rec.log();
@@ -139,7 +137,6 @@ TEST(WorkerThread, StopDuringALoadLetsTheLoadFinishThenTheThreadEnds) {
 TEST(WorkerThread, DeselectingTakesEffectAfterTheLoadAndTheWorkerIsReused) {
     WorkerRig rig;
     ASSERT_TRUE(rig.select());
-    preparar_modulo(rig);
     Tmgrupo_superv* g = rig.worker();
     std::atomic<bool> cerrado{false};
     std::atomic<bool> puerto_durante_carga{false};
@@ -150,7 +147,7 @@ TEST(WorkerThread, DeselectingTakesEffectAfterTheLoadAndTheWorkerIsReused) {
             puerto_durante_carga = puertos[0].load() != nullptr;
     });
 
-    ASSERT_TRUE(rig.load());
+    ASSERT_TRUE(rig.load(trabajo_modulo()));
 
     EXPECT_TRUE(cerrado.load());
     EXPECT_TRUE(puerto_durante_carga.load()) // the load kept its port to the end

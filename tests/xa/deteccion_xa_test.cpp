@@ -22,7 +22,7 @@ TEST_P(XaDetection, SynchronisationDecidesTheUnitType) {
     f.lineFaults = c.faults;
     loader().setFaults(f);
 
-    worker.detectar_VTR_hw();
+    rig.deteccion().detectar_VTR_hw();
 
     EXPECT_EQ(tipo_vtr.get(), *c.expected);
     EXPECT_EQ(timesReceived(tabla_sincro), c.syncLinesSent);

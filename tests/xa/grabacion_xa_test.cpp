@@ -8,22 +8,22 @@
 
 namespace {
 
-HexImage typicalImage() {
-    HexImage img;
-    img.raw(REG_DIRECCION_EXT_CERO) // skipped, wherever it stands
-        .data(0x0000, pattern(16, 0x02))
-        .data(0x0010, pattern(16, 0x40))
-        .data(0x2100, pattern(32, 0x11)) // 32-byte record, second block
-        .raw(REG_DIRECCION_EXT_CERO)
-        .data(0xC000, pattern(5, 0xA0)) // odd count, last block
-        .data(0xFFFC, pattern(4, 0xEE))
-        .end();
+ImagenHex typicalImage() {
+    ImagenHex img;
+    img.linea(REG_DIRECCION_EXT_CERO) // skipped, wherever it stands
+        .datos(0x0000, patron(16, 0x02))
+        .datos(0x0010, patron(16, 0x40))
+        .datos(0x2100, patron(32, 0x11)) // 32-byte record, second block
+        .linea(REG_DIRECCION_EXT_CERO)
+        .datos(0xC000, patron(5, 0xA0)) // odd count, last block
+        .datos(0xFFFC, patron(4, 0xEE))
+        .fin();
     return img;
 }
 
-std::vector<std::string> sentRecords(const HexImage& img) {
+std::vector<std::string> sentRecords(const ImagenHex& img) {
     std::vector<std::string> out;
-    std::copy_if(img.lines.begin(), img.lines.end(), std::back_inserter(out),
+    std::copy_if(img.lineas.begin(), img.lineas.end(), std::back_inserter(out),
                  [](const std::string& l) { return l != REG_DIRECCION_EXT_CERO; });
     return out;
 }
@@ -31,34 +31,35 @@ std::vector<std::string> sentRecords(const HexImage& img) {
 } // namespace
 
 TEST_F(XaFixture, FullProgrammingWritesTheImageAndReadsBackStatusAndBootVector) {
-    const HexImage img = typicalImage();
+    const ImagenHex img = typicalImage();
     useImage(img);
 
-    EXPECT_FALSE(worker.grabar_micro());
+    EXPECT_EQ(grabar(), Resultado::Ok);
 
     EXPECT_EQ(sim.unit->mode(), SimUnit::Mode::XaLoader); // entered through DTR
     EXPECT_FALSE(sim.unit->line().dtrAsserted());         // left cleared: the caller resets
     EXPECT_EQ(received(), expectedSession(sentRecords(img)));
-    EXPECT_EQ(loader().memory(), img.memory);
+    EXPECT_EQ(loader().memory(), img.memoria);
     EXPECT_TRUE(loader().unerasedWrites().empty());
     EXPECT_EQ(loader().erasedBlocks(), (std::vector<uint8_t>{0x00, 0x20, 0x40, 0x80, 0xC0}));
     EXPECT_EQ(loader().statusByte(), 0x00);
     EXPECT_EQ(loader().bootVector(), 0xF8);
-    EXPECT_EQ(listener.statusTexts(),
-              (std::vector<std::string>{texto_mensaje(19), texto_mensaje(15), texto_mensaje(16)}));
+    EXPECT_EQ(rec.estados(), (std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1),
+                                                       texto_mensaje(Mensaje::ProgramandoBloque1Xa),
+                                                       texto_mensaje(Mensaje::Bloque1Ok)}));
     // One progress report per line of the file, skipped lines included, ending at 100.
-    const std::vector<int> p = listener.progress();
-    ASSERT_EQ(p.size(), img.lines.size());
+    const std::vector<int> p = rec.progresos();
+    ASSERT_EQ(p.size(), img.lineas.size());
     EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
     EXPECT_GT(p.front(), 0); // the skipped first record counts
     EXPECT_EQ(p.back(), 100);
-    EXPECT_EQ(cont_bytes_parcial.load(), img.characters()); // line ends not counted
+    EXPECT_EQ(leidos(), img.caracteres()); // line ends not counted
 }
 
 TEST_F(XaFixture, RecordsAreSentOneAtATimeAfterThePreviousAcknowledgement) {
-    const HexImage img = typicalImage();
+    const ImagenHex img = typicalImage();
     useImage(img);
-    ASSERT_FALSE(worker.grabar_micro());
+    ASSERT_EQ(grabar(), Resultado::Ok);
 
     // No record may leave the host before the loader acknowledged every line before
     // it (each acknowledgement ends with CR): the loader has no room for a second line.
@@ -79,26 +80,26 @@ TEST_F(XaFixture, RecordsAreSentOneAtATimeAfterThePreviousAcknowledgement) {
 }
 
 TEST_F(XaFixture, EmptyFileStillSynchronisesErasesAndClosesWithTheFinalLines) {
-    useImage(HexImage{}, 0);
+    useImage(ImagenHex{}, 0);
 
-    EXPECT_FALSE(worker.grabar_micro());
+    EXPECT_EQ(grabar(), Resultado::Ok);
 
     EXPECT_EQ(received(), expectedSession({}));
-    EXPECT_EQ(listener.statusTexts(),
-              (std::vector<std::string>{texto_mensaje(19), texto_mensaje(16)}));
-    EXPECT_TRUE(listener.progress().empty());
-    EXPECT_EQ(cont_bytes_parcial.load(), 0);
+    EXPECT_EQ(rec.estados(), (std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1),
+                                                       texto_mensaje(Mensaje::Bloque1Ok)}));
+    EXPECT_TRUE(rec.progresos().empty());
+    EXPECT_EQ(leidos(), 0);
 }
 
 TEST_F(XaFixture, NonZeroExtendedAddressIsSentAndPlacesTheDataAbove64K) {
-    HexImage img;
-    img.data(0x0100, pattern(8, 0x30)).extended(0x0001).data(0x0200, pattern(8, 0x50)).end();
+    ImagenHex img;
+    img.datos(0x0100, patron(8, 0x30)).extendida(0x0001).datos(0x0200, patron(8, 0x50)).fin();
     useImage(img);
 
-    EXPECT_FALSE(worker.grabar_micro());
+    EXPECT_EQ(grabar(), Resultado::Ok);
 
     EXPECT_EQ(timesReceived(hexRecord(0x04, 0, {0x00, 0x01})), 1);
-    EXPECT_EQ(loader().memory(), img.memory);
+    EXPECT_EQ(loader().memory(), img.memoria);
     EXPECT_EQ(loader().memory().count(0x10200), 1u);
 }
 
@@ -106,31 +107,31 @@ TEST_F(XaFixture, UnansweredSpeedLineIsTriedFiveTimesAndTheEraseStillStarts) {
     SimXaLoader::Faults f;
     f.lineFaults.push_back({tabla_velocidad, SimXaLoader::LineFault::Kind::Silent, {}, -1});
     loader().setFaults(f);
-    HexImage img;
-    img.data(0x0000, pattern(16, 1)).end();
+    ImagenHex img;
+    img.datos(0x0000, patron(16, 1)).fin();
     useImage(img);
 
-    EXPECT_FALSE(worker.grabar_micro());
+    EXPECT_EQ(grabar(), Resultado::Ok);
 
     EXPECT_EQ(timesReceived(tabla_velocidad), 5);
     EXPECT_EQ(loader().erasedBlocks().size(), 5u);
-    EXPECT_EQ(loader().memory(), img.memory);
+    EXPECT_EQ(loader().memory(), img.memoria);
 }
 
 TEST_F(XaFixture, SilentLoaderFailsWithoutErasingAndStillShowsTheEraseMessage) {
     SimXaLoader::Faults f;
     f.silent = true;
     loader().setFaults(f);
-    HexImage img;
-    img.data(0x0000, pattern(16, 1)).end();
+    ImagenHex img;
+    img.datos(0x0000, patron(16, 1)).fin();
     useImage(img);
 
-    EXPECT_TRUE(worker.grabar_micro());
+    EXPECT_EQ(grabar(), Resultado::SinRespuesta);
 
     EXPECT_EQ(received(), std::vector<std::string>(5, tabla_sincro));
     EXPECT_TRUE(loader().erasedBlocks().empty());
-    EXPECT_EQ(listener.statusTexts(), std::vector<std::string>{texto_mensaje(19)});
-    EXPECT_EQ(cont_bytes_parcial.load(), 0);
+    EXPECT_EQ(rec.estados(), std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1)});
+    EXPECT_EQ(leidos(), 0);
 }
 
 // An erase is awaited twice for about 8 s of silence each, without sending it again.
@@ -146,20 +147,20 @@ TEST_P(XaEraseTime, EraseIsAcceptedWithinTwoWaits) {
     SimXaLoader::Faults f;
     f.eraseTime = GetParam().eraseTime;
     loader().setFaults(f);
-    HexImage img;
-    img.data(0x0000, pattern(16, 1)).end();
+    ImagenHex img;
+    img.datos(0x0000, patron(16, 1)).fin();
     useImage(img);
 
-    EXPECT_EQ(worker.grabar_micro(), GetParam().fails);
+    EXPECT_EQ(grabar() != Resultado::Ok, GetParam().fails);
 
     if (GetParam().fails) {
         // The chain stops at the first erase: nothing else is sent after it.
         EXPECT_EQ(received(),
                   (std::vector<std::string>{tabla_sincro, tabla_velocidad, tabla_borrar_bloque0}));
-        EXPECT_EQ(listener.statusTexts(), std::vector<std::string>{texto_mensaje(19)});
+        EXPECT_EQ(rec.estados(), std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1)});
     } else {
-        EXPECT_EQ(received(), expectedSession(img.lines));
-        EXPECT_EQ(loader().memory(), img.memory);
+        EXPECT_EQ(received(), expectedSession(img.lineas));
+        EXPECT_EQ(loader().memory(), img.memoria);
     }
 }
 
@@ -181,33 +182,33 @@ struct RecordAnswerCase {
 class XaRecordAnswer : public XaFixture, public ::testing::WithParamInterface<RecordAnswerCase> {};
 
 TEST_P(XaRecordAnswer, RecordIsAcceptedOnlyWhenEchoAndAcknowledgementShareAWait) {
-    HexImage img;
-    img.data(0x0000, pattern(16, 1))
-        .data(0x0010, pattern(16, 2))
-        .data(0x0020, pattern(16, 3))
-        .end();
-    const std::string faulty = img.lines[1];
+    ImagenHex img;
+    img.datos(0x0000, patron(16, 1))
+        .datos(0x0010, patron(16, 2))
+        .datos(0x0020, patron(16, 3))
+        .fin();
+    const std::string faulty = img.lineas[1];
     SimXaLoader::Faults f;
     f.lineFaults.push_back({faulty, GetParam().kind, GetParam().delay, 1});
     loader().setFaults(f);
     useImage(img);
 
-    EXPECT_EQ(worker.grabar_micro(), GetParam().fails);
+    EXPECT_EQ(grabar() != Resultado::Ok, GetParam().fails);
 
     EXPECT_EQ(timesReceived(faulty), 1); // never sent again
-    const std::vector<int> p = listener.progress();
+    const std::vector<int> p = rec.progresos();
     if (GetParam().fails) {
         // Progress was reported for the failed record, then the file was left.
         EXPECT_EQ(p.size(), 2u);
-        EXPECT_EQ(timesReceived(img.lines[2]), 0);
+        EXPECT_EQ(timesReceived(img.lineas[2]), 0);
         EXPECT_EQ(timesReceived(tabla_borrar_boot_status), 0);
-        EXPECT_EQ(cont_bytes_parcial.load(),
-                  static_cast<int>(img.lines[0].size() + img.lines[1].size()));
-        EXPECT_EQ(listener.statusTexts(),
-                  (std::vector<std::string>{texto_mensaje(19), texto_mensaje(15)}));
+        EXPECT_EQ(leidos(), static_cast<int>(img.lineas[0].size() + img.lineas[1].size()));
+        EXPECT_EQ(rec.estados(),
+                  (std::vector<std::string>{texto_mensaje(Mensaje::BorrandoBloque1),
+                                            texto_mensaje(Mensaje::ProgramandoBloque1Xa)}));
     } else {
-        EXPECT_EQ(received(), expectedSession(img.lines));
-        EXPECT_EQ(loader().memory(), img.memory);
+        EXPECT_EQ(received(), expectedSession(img.lineas));
+        EXPECT_EQ(loader().memory(), img.memoria);
         EXPECT_EQ(p.back(), 100);
     }
 }
@@ -246,16 +247,16 @@ TEST_P(XaReadBack, WrongValueFailsByTimeOutAfterFiveAttempts) {
     f.statusReadBack = GetParam().status;
     f.bootReadBack = GetParam().boot;
     loader().setFaults(f);
-    HexImage img;
-    img.data(0x0000, pattern(16, 1)).end();
+    ImagenHex img;
+    img.datos(0x0000, patron(16, 1)).fin();
     useImage(img);
 
-    EXPECT_TRUE(worker.grabar_micro());
+    EXPECT_EQ(grabar(), Resultado::SinRespuesta);
 
     EXPECT_EQ(timesReceived(*GetParam().failingLine), 5);
-    const auto st = listener.statusTexts();
-    EXPECT_EQ(std::count(st.begin(), st.end(), texto_mensaje(16)), 0);
-    EXPECT_EQ(cont_bytes_parcial.load(), img.characters());
+    const auto st = rec.estados();
+    EXPECT_EQ(std::count(st.begin(), st.end(), texto_mensaje(Mensaje::Bloque1Ok)), 0);
+    EXPECT_EQ(leidos(), img.caracteres());
     if (GetParam().failingLine == &tabla_verif_status) {
         EXPECT_EQ(timesReceived(tabla_verif_boot), 0); // the rest is skipped
     }
@@ -271,16 +272,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- bad input: a clear failure, never a crash, a hang or a false success
 
-TEST_F(XaFixture, UnreadableImageFailsBeforeTheUnitIsTouched) {
-    fichero_banco1 = dir.filePath("missing.hex").toStdString();
-    size_tele = 100;
+TEST_F(XaFixture, ClosedPortFailsBeforeTheUnitIsTouched) {
+    ImagenHex img;
+    img.datos(0x0000, patron(16, 1)).fin();
+    useImage(img);
     sim.unit->line().clearRecords();
+    Contexto cerrado = rig.contexto();
+    cerrado.enlace = nullptr; // the port's link object is gone
 
-    EXPECT_TRUE(worker.grabar_micro());
+    GrabadorXa xa(cerrado);
+    EXPECT_EQ(xa.grabar_micro(img.texto(), img.caracteres()), Resultado::FalloPuerto);
+    EXPECT_EQ(xa.caracteres_leidos(), 0);
 
     EXPECT_TRUE(sim.unit->line().dtrHistory().empty());
     EXPECT_TRUE(sim.unit->line().bytes().empty());
-    EXPECT_EQ(cont_bytes_parcial.load(), 0);
 }
 
 struct MalformedCase {
@@ -291,14 +296,14 @@ struct MalformedCase {
 class XaMalformedLine : public XaFixture, public ::testing::WithParamInterface<MalformedCase> {};
 
 TEST_P(XaMalformedLine, IsSentAsItStandsAndFailsTheStep) {
-    HexImage img;
-    img.data(0x0000, pattern(16, 1)).raw(GetParam().line).data(0x0010, pattern(16, 2)).end();
+    ImagenHex img;
+    img.datos(0x0000, patron(16, 1)).linea(GetParam().line).datos(0x0010, patron(16, 2)).fin();
     useImage(img);
 
-    EXPECT_TRUE(worker.grabar_micro());
+    EXPECT_EQ(grabar(), Resultado::SinRespuesta);
 
-    EXPECT_EQ(loader().memory(), HexImage{}.data(0x0000, pattern(16, 1)).memory);
-    EXPECT_EQ(timesReceived(img.lines[2]), 0);
+    EXPECT_EQ(loader().memory(), ImagenHex{}.datos(0x0000, patron(16, 1)).memoria);
+    EXPECT_EQ(timesReceived(img.lineas[2]), 0);
     EXPECT_EQ(timesReceived(tabla_borrar_boot_status), 0);
 }
 
@@ -311,15 +316,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, XaMalformedLine,
                          [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(XaFixture, ProgressStaysWithinZeroToHundredWhateverTheTotal) {
-    const HexImage img = typicalImage();
-    for (int32_t total : {0, 10, img.characters() * 2}) {
+    const ImagenHex img = typicalImage();
+    for (int32_t total : {0, 10, img.caracteres() * 2}) {
         SCOPED_TRACE(total);
-        listener.events.clear();
-        worker.genera_reset(); // as the load does after programming
+        rec.clear();
+        rig.deteccion().genera_reset(); // as the load does after programming
         useImage(img, total);
-        EXPECT_FALSE(worker.grabar_micro());
-        const std::vector<int> p = listener.progress();
-        ASSERT_EQ(p.size(), img.lines.size());
+        EXPECT_EQ(grabar(), Resultado::Ok);
+        const std::vector<int> p = rec.progresos();
+        ASSERT_EQ(p.size(), img.lineas.size());
         for (int v : p) {
             EXPECT_GE(v, 0);
             EXPECT_LE(v, 100);
@@ -327,7 +332,7 @@ TEST_F(XaFixture, ProgressStaysWithinZeroToHundredWhateverTheTotal) {
         if (total == 10) {
             EXPECT_EQ(p.back(), 100);
         }
-        if (total == img.characters() * 2) {
+        if (total == img.caracteres() * 2) {
             EXPECT_EQ(p.back(), 50);
         }
     }

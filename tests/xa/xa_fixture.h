@@ -1,125 +1,42 @@
 #pragma once
-// An XA unit on port 0 at 9600 8-N-1, a worker whose thread stays idle (the tests
-// call its procedures themselves), a listener that records what the worker reports,
-// and Intel HEX images written to a temporary folder.
+// An XA unit on port 0 at 9600 8-N-1 and the XA writer run on the test's thread
+// (no worker), reporting to the one recorder; images from the one Intel HEX builder.
 
-#include "loader/supervisor_listener.h"
 #include "loader/tablas_xa.h"
-#include "loader/tmgrupo_superv.h"
-#include "support/hex_records.h"
-#include "support/sim_fixture.h"
+#include "support/rig_procedimientos.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-class RecordingListener final : public SupervisorListener {
-public:
-    struct Event {
-        enum Kind { Status, Progress, Other } kind;
-        std::string text;
-        int value;
-    };
-    void setStatusText(const std::string& t) override { events.push_back({Event::Status, t, 0}); }
-    void setLoadEnabled(bool) override { events.push_back({Event::Other, "load", 0}); }
-    void setVersionText(const std::string&) override {}
-    void setProgress(int p) override { events.push_back({Event::Progress, {}, p}); }
-    void setVersionToLoad(const std::string&) override {}
-    void showResult(int, const std::string&) override {}
-    void finishLoad() override {}
-
-    std::vector<std::string> statusTexts() const {
-        std::vector<std::string> out;
-        for (const auto& e : events)
-            if (e.kind == Event::Status)
-                out.push_back(e.text);
-        return out;
-    }
-    std::vector<int> progress() const {
-        std::vector<int> out;
-        for (const auto& e : events)
-            if (e.kind == Event::Progress)
-                out.push_back(e.value);
-        return out;
-    }
-
-    std::vector<Event> events;
-};
-
-// An image built record by record, with the memory its data records describe.
-struct HexImage {
-    std::vector<std::string> lines;
-    std::map<uint32_t, uint8_t> memory;
-    uint32_t upper = 0;
-
-    HexImage& data(uint16_t address, const std::vector<uint8_t>& bytes) {
-        lines.push_back(hexRecord(0x00, address, bytes));
-        for (size_t i = 0; i < bytes.size(); ++i)
-            memory[(upper << 16) + address + static_cast<uint32_t>(i)] = bytes[i];
-        return *this;
-    }
-    HexImage& extended(uint16_t high) {
-        upper = high;
-        lines.push_back(hexExtendedLinear(high));
-        return *this;
-    }
-    HexImage& raw(const std::string& line) {
-        lines.push_back(line);
-        return *this;
-    }
-    HexImage& end() { return raw(hexEndRecord()); }
-    int32_t characters() const {
-        int32_t n = 0;
-        for (const auto& l : lines)
-            n += static_cast<int32_t>(l.size());
-        return n;
-    }
-};
-
-inline std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<uint8_t>(seed + i * 7);
-    return v;
-}
-
 class XaFixture : public ::testing::Test {
 protected:
-    SimPortFixture sim{SimUnit::Controller::XA, 0};
-    RecordingListener listener;
-    Tmgrupo_superv worker;
-    QTemporaryDir dir;
+    RigProcedimientos rig{SimUnit::Controller::XA, 0};
+    SimPortFixture& sim = rig.sim;
+    Grabadora& rec = rig.rec;
 
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        Tinterface_enlace& link = sim.open();
-        ASSERT_TRUE(link.abierto());
+        ASSERT_TRUE(sim.link->abierto());
         // The load sets the loader's line format before it programs.
-        link.cambia_conf(9600, 8, 1, 'N', 0);
-        worker.fpcom = sim.index;
-        worker.setListener(&listener);
-        grupos_supev[sim.index] = &worker;
-        puerto_seleccionado = sim.index;
+        sim.link->cambia_conf(9600, 8, 1, 'N', 0);
     }
-    void TearDown() override { grupos_supev[sim.index] = nullptr; }
 
     SimXaLoader& loader() { return sim.unit->xaLoader(); }
 
-    // Writes the image as bank 1 (CR LF line ends, as the file selection writes
-    // them) and sets the total the progress is computed on.
-    void useImage(const HexImage& img, int32_t total = -1) {
-        const std::string path = dir.filePath("FIRMB1.HEX").toStdString();
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        for (const auto& l : img.lines)
-            out << l << "\r\n";
-        out.close();
-        fichero_banco1 = path;
-        size_tele = total >= 0 ? total : img.characters();
+    // The bank-1 image and the total the progress is computed on.
+    void useImage(const ImagenHex& img, int32_t total = -1) {
+        imagen_ = img.texto();
+        total_ = total >= 0 ? total : img.caracteres();
     }
+    // Programs the image with the XA writer.
+    Resultado grabar() {
+        xa_.emplace(rig.contexto());
+        return xa_->grabar_micro(imagen_, total_);
+    }
+    // Characters of the image lines the last programming went through.
+    int32_t leidos() const { return xa_ ? xa_->caracteres_leidos() : 0; }
 
     // The lines the loader received, the synchronisation and command lines included.
     std::vector<std::string> received() { return loader().lineTexts(); }
@@ -129,6 +46,11 @@ protected:
             n += l == line;
         return n;
     }
+
+private:
+    std::string imagen_;
+    int32_t total_ = 0;
+    std::optional<GrabadorXa> xa_;
 };
 
 // The lines of a complete programming around the image records that are sent.

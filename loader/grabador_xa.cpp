@@ -1,10 +1,11 @@
-// Programming the XA controller through its in-system programming loader: one
-// Intel HEX record line at a time, each echoed and acknowledged by the loader.
+#include "loader/grabador_xa.h"
 
 #include "common/global.h"
 #include "comms/tint_enlace.h"
+#include "loader/deteccion.h"
+#include "loader/lineas.h"
+#include "loader/reintentos.h"
 #include "loader/tablas_xa.h"
-#include "loader/tmgrupo_superv.h"
 
 const std::string tabla_velocidad = ":010000820B72";
 const std::string tabla_borrar_bloque0 = ":0200008301007A";
@@ -23,7 +24,7 @@ const std::string tabla_ack_verif_boot = ":02000085070270F8.\r\n";
 const std::string REG_DIRECCION_EXT_CERO = ":020000040000FA";
 
 #include <array>
-#include <fstream>
+#include <vector>
 
 namespace {
 // Attempts of the lines that are sent again at every attempt: synchronisation,
@@ -48,50 +49,33 @@ int32_t porcentaje(int32_t leidos, int32_t total) {
 }
 } // namespace
 
-int Tmgrupo_superv::recibir_linea_datos(uint8_t puerto, const std::string& datos_rx,
-                                        int32_t retardo_rx, int32_t max_intentos) {
-    int res = 0;
-    int32_t intentos = 0;
-    while (intentos < max_intentos && res != TRAMA_RECIBIDA) {
-        Tinterface_enlace* enl = puerto <= MAX_PUERTOS ? puertos[puerto].load() : nullptr;
-        res =
-            enl ? enl->recibir_datos_nenlace(puerto, retardo_rx, datos_rx) : ERROR_INTERFACE_NOOPEN;
-        if (res != TRAMA_RECIBIDA)
-            ++intentos;
-    }
-    return res;
+int GrabadorXa::recibir_linea_datos(const std::string& datos_rx, int32_t retardo_rx,
+                                    int32_t max_intentos) {
+    return reintentar(max_intentos, 0, [&] {
+        return ctx_.enlace ? ctx_.enlace->recibir_datos_nenlace(ctx_.puerto, retardo_rx, datos_rx)
+                           : ERROR_INTERFACE_NOOPEN;
+    });
 }
 
-bool Tmgrupo_superv::grabar_micro() {
-    const uint8_t puerto = fpcom.load();
-    // A file that cannot be read fails the step before the unit is touched: its
-    // memory is not erased for an image that could never be written.
-    std::ifstream fichero(fichero_banco1.get(), std::ios::in | std::ios::binary);
-    Tinterface_enlace* enl = enlace();
-    if (!fichero.is_open() || enl == nullptr) {
-        cont_bytes_parcial = 0;
-        return true;
-    }
-    bool error = false;
+Resultado GrabadorXa::grabar_micro(const std::string& imagen, int32_t total) {
+    caracteres_leidos_ = 0;
+    Tinterface_enlace* enl = ctx_.enlace;
+    if (enl == nullptr)
+        return Resultado::FalloPuerto;
+    const uint8_t puerto = ctx_.puerto;
+    Deteccion unidad(ctx_);
     int32_t vcont_bytes = 0;
-    const int32_t total = size_tele.load();
 
-    auto mostrar = [this](int n) {
-        fcarga = texto_mensaje(n);
-        domensaje();
-    };
+    auto mostrar = [this](Mensaje m) { ctx_.informador.estado(texto_mensaje(m)); };
 
-    genera_modo_programacion();
+    unidad.genera_modo_programacion();
 
-    int res = enviar_linea_eco_datos(puerto, tabla_sincro, tabla_sincro, INTENTOS_LINEA);
-    if (res == TRAMA_RECIBIDA) {
-        // Whatever the loader makes of the speed line, the erase goes ahead.
-        (void)enviar_linea_eco_datos(puerto, tabla_velocidad, tabla_ack_normal, INTENTOS_LINEA);
-    } else {
-        error = true;
-    }
+    int res = unidad.enviar_linea_eco_datos(tabla_sincro, tabla_sincro, INTENTOS_LINEA);
+    // Whatever the loader makes of the speed line, the erase goes ahead.
+    if (res == TRAMA_RECIBIDA)
+        (void)unidad.enviar_linea_eco_datos(tabla_velocidad, tabla_ack_normal, INTENTOS_LINEA);
 
-    mostrar(19);
+    mostrar(Mensaje::BorrandoBloque1);
 
     static const std::array<const std::string*, 5> bloques = {
         &tabla_borrar_bloque0, &tabla_borrar_bloque1, &tabla_borrar_bloque2, &tabla_borrar_bloque3,
@@ -100,30 +84,24 @@ bool Tmgrupo_superv::grabar_micro() {
         if (res != TRAMA_RECIBIDA)
             break;
         enl->enviar_datos_nenlace(puerto, *bloque);
-        res = recibir_linea_datos(puerto, tabla_ack_normal, TIMEOUT_BORRADO, ESPERAS_BORRADO);
+        res = recibir_linea_datos(tabla_ack_normal, TIMEOUT_BORRADO, ESPERAS_BORRADO);
     }
-    if (res != TRAMA_RECIBIDA)
-        error = true;
 
     if (res == TRAMA_RECIBIDA) {
-        if (fichero.peek() != std::ifstream::traits_type::eof()) {
-            mostrar(15);
-            std::string linea;
-            while (!error && std::getline(fichero, linea)) {
-                if (!linea.empty() && linea.back() == '\r')
-                    linea.pop_back();
+        if (!imagen.empty()) {
+            mostrar(Mensaje::ProgramandoBloque1Xa);
+            for (const std::string& linea : partir_lineas(imagen)) {
                 vcont_bytes += static_cast<int32_t>(linea.size());
                 if (linea != REG_DIRECCION_EXT_CERO) {
                     // Sent as it stands: a malformed line is refused by the loader
                     // and ends here by time-out, like any record it does not take.
                     enl->enviar_datos_nenlace(puerto, linea);
-                    res = recibir_linea_datos(puerto, linea + tabla_ack_normal, TIMEOUT_WR_LINEA,
+                    res = recibir_linea_datos(linea + tabla_ack_normal, TIMEOUT_WR_LINEA,
                                               ESPERAS_LINEA);
-                    if (res != TRAMA_RECIBIDA)
-                        error = true;
                 }
-                fprogreso = porcentaje(vcont_bytes, total);
-                doprogreso();
+                ctx_.informador.progreso(porcentaje(vcont_bytes, total));
+                if (res != TRAMA_RECIBIDA)
+                    break;
             }
         }
 
@@ -141,16 +119,12 @@ bool Tmgrupo_superv::grabar_micro() {
         for (const LineaFinal& f : finales) {
             if (res != TRAMA_RECIBIDA)
                 break;
-            res = enviar_linea_eco_datos(puerto, f.linea, f.ack, INTENTOS_LINEA);
+            res = unidad.enviar_linea_eco_datos(f.linea, f.ack, INTENTOS_LINEA);
         }
-        if (res != TRAMA_RECIBIDA)
-            error = true;
-        else
-            mostrar(16);
-    } else {
-        error = true;
+        if (res == TRAMA_RECIBIDA)
+            mostrar(Mensaje::Bloque1Ok);
     }
 
-    cont_bytes_parcial = vcont_bytes;
-    return error;
+    caracteres_leidos_ = vcont_bytes;
+    return resultado_de(res);
 }

@@ -1,0 +1,59 @@
+#pragma once
+// What every controller procedure is built with: the worker's own link and port,
+// the time source, and a reporter for what the operator sees. A procedure reaches
+// nothing else of the worker, so a test can run it on its own thread with no
+// worker thread at all, and a worker can never act on another port's line.
+
+#include "common/global_com.h"
+#include "common/reloj.h"
+
+#include <cstdint>
+#include <string>
+
+class Tinterface_enlace;
+
+// How a procedure reports while it runs. The worker forwards each call to its
+// front end through its synchronised callbacks.
+class Informador {
+public:
+    virtual ~Informador() = default;
+    virtual void estado(const std::string& texto) = 0;            // status line
+    virtual void progreso(int32_t porcentaje) = 0;                // 0..100
+    virtual void crc(uint32_t crc) = 0;                           // CRC-32 of the data transferred
+    virtual void version_acargar(const std::string& version) = 0; // version-to-load label
+    // A text beside the message table: what the entry shown cannot say (the
+    // versions that differ, why an image was refused).
+    virtual void aviso(const std::string& texto) = 0;
+};
+
+// The outcome of a procedure. The load sequence alone turns it into what the
+// operator is told.
+enum class Resultado {
+    Ok,
+    SinRespuesta, // the unit or its loader did not answer in time
+    Nack,         // the ARM bootloader answered NACK
+    Rechazado,    // the running software refused the image (no room for it)
+    NoVerificado, // what the controller holds is not what was written, or not the image's version
+    ErrorFichero, // the image cannot be written as it stands
+    FalloPuerto,  // the port is closed
+};
+
+struct Contexto {
+    Tinterface_enlace* enlace; // the worker's own link object; nullptr when its port is closed
+    uint8_t puerto;            // its port index, the first argument of every link operation
+    TimeSource& reloj;
+    Informador& informador;
+
+    // A prescribed pause of the protocol, on the time source.
+    void esperar(int32_t msec) const {
+        if (msec > 0)
+            reloj.sleepFor(ms(msec));
+    }
+};
+
+// The outcome of an exchange's result code.
+inline Resultado resultado_de(int codigo) {
+    if (codigo == TRAMA_RECIBIDA)
+        return Resultado::Ok;
+    return codigo == ERROR_INTERFACE_NOOPEN ? Resultado::FalloPuerto : Resultado::SinRespuesta;
+}
