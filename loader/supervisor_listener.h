@@ -23,4 +23,7 @@ public:
     virtual void showResult(int entry, const std::string& text) = 0;
     // End of a load, last: progress to 0 % and hidden, Load enabled.
     virtual void finishLoad() = 0;
+    // End of a port's open and initial reset run on the worker's thread (the
+    // window's port choice): opened, or not (the status line says why).
+    virtual void portOpenDone(bool /*opened*/) {}
 };

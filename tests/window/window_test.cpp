@@ -18,6 +18,10 @@
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextStream>
+#include <QThread>
+
+#include <condition_variable>
+#include <mutex>
 
 #include <map>
 
@@ -244,6 +248,99 @@ TEST_F(VentanaTest, SelectingAPortOpensItAndDetectsTheUnit) {
     EXPECT_TRUE(w->Timer_eventos().isActive());
 }
 
+// Simulated time that holds every wait made off the window's thread until it is let
+// go: the worker stops in the middle of a prescribed pause while the test looks at
+// the window. Waits on the window's thread are counted (there should be none).
+class RelojRetenido final : public TimeSource {
+public:
+    explicit RelojRetenido(SimClock& base) : base_(base) {}
+    Tiempo now() const override { return base_.now(); }
+    bool isSimulated() const override { return true; }
+    void sleepUntil(Tiempo t) override {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            ++enHiloVentana;
+        } else {
+            std::unique_lock<std::mutex> l(m_);
+            ++retenidas_;
+            cv_.wait(l, [&] { return suelto_; });
+        }
+        base_.sleepUntil(t);
+    }
+    void soltar() {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            suelto_ = true;
+        }
+        cv_.notify_all();
+    }
+    int retenidas() {
+        std::lock_guard<std::mutex> l(m_);
+        return retenidas_;
+    }
+    std::atomic<int> enHiloVentana{0};
+
+private:
+    SimClock& base_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    int retenidas_ = 0; // guarded by m_
+    bool suelto_ = false;
+};
+
+class ContadorPintado : public QObject {
+public:
+    std::atomic<int> n{0};
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++n;
+        return false;
+    }
+};
+
+// Choosing a port never freezes the window: the port is opened and the unit reset on
+// the port's worker, "Detecting" shows at once, the window repaints while the reset
+// runs, and Load waits for the unit to be found.
+TEST_F(VentanaTest, WindowProcessesEventsWhileTheInitialResetRuns) {
+    RelojRetenido retenido(clock);
+    fijar_reloj(&retenido);
+    struct Fin { // whatever happens, the worker is let go before the clock goes
+        std::unique_ptr<TPagesDlg_principal>& ventana;
+        SimClock& base;
+        RelojRetenido& r;
+        ~Fin() {
+            r.soltar();
+            ventana.reset();
+            fijar_reloj(&base);
+        }
+    } fin{w, clock, retenido};
+    conUnidad(0, SimUnit::Controller::ARM);
+    crearVentana();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+
+    radioPuerto(0)->click();
+    EXPECT_EQ(texto("Label_estado"), "Detecting VTR-900 ...");
+    ASSERT_TRUE(esperarQue([&] { return retenido.retenidas() > 0; }, 5000))
+        << "the worker runs the reset";
+    EXPECT_EQ(retenido.enHiloVentana.load(), 0) << "nothing waits on the window's thread";
+    EXPECT_FALSE(pedir_estado) << "the reset is still running";
+    EXPECT_FALSE(load()->isEnabled());
+    EXPECT_FALSE(radioPuerto(1)->isEnabled()) << "the port choice waits for the reset";
+
+    ContadorPintado pintado;
+    c("Label_estado")->installEventFilter(&pintado);
+    QElapsedTimer t;
+    t.start();
+    c("Label_estado")->update();
+    EXPECT_TRUE(esperarQue([&] { return pintado.n > 0; }, 100)) << "repainted within 100 ms";
+    c("Label_estado")->removeEventFilter(&pintado);
+
+    retenido.soltar();
+    ASSERT_TRUE(esperarQue([&] { return load()->isEnabled() && !pedir_estado; }));
+    EXPECT_TRUE(estadosMostrados().contains(" VTR-900 found"));
+    EXPECT_TRUE(radioPuerto(1)->isEnabled());
+}
+
 TEST_F(VentanaTest, PortThatCannotOpenShowsItsNumberOnceAndRefreshDoesNothing) {
     crearVentana();
     auto* refrescar = c<QToolButton>("SpeedButton1");
@@ -251,16 +348,22 @@ TEST_F(VentanaTest, PortThatCannotOpenShowsItsNumberOnceAndRefreshDoesNothing) {
     EXPECT_TRUE(estadosMostrados().isEmpty());
     EXPECT_FALSE(pedir_estado);
 
+    // The port's worker tries to open it; the window says what it is doing at once
+    // and then why it could not, naming the device behind the COM.
+    const QString error = QStringLiteral("Error: Port --> COM3 (/nonexistent/vtr900-port2)");
     radioPuerto(2)->click();
-    EXPECT_EQ(estadosMostrados(), QStringList{"Error: Port --> COM3"});
-    EXPECT_EQ(texto("Label_estado"), "Error: Port --> COM3");
+    ASSERT_TRUE(esperarQue([&] { return texto("Label_estado").startsWith("Error"); }));
+    EXPECT_EQ(estadosMostrados(), (QStringList{"Detecting VTR-900 ...", error}));
+    EXPECT_EQ(texto("Label_estado").split('\n').first(), error);
     EXPECT_FALSE(load()->isEnabled());
     EXPECT_TRUE(c("LMDProgressFill_progreso")->isHidden());
+    ASSERT_TRUE(esperarQue([&] { return radioPuerto(1)->isEnabled(); }))
+        << "the port choice comes back";
 
     radioPuerto(2)->click(); // marked failed: nothing is tried or shown again
     refrescar->click();      // and nothing is monitored
     QTest::qWait(20);
-    EXPECT_EQ(estadosMostrados().size(), 1);
+    EXPECT_EQ(estadosMostrados().size(), 2);
     EXPECT_FALSE(pedir_estado);
     EXPECT_FALSE(load()->isEnabled());
     EXPECT_NE(grupos_supev[2].load(), nullptr);
@@ -330,7 +433,9 @@ TEST_F(VentanaTest, PortListNamesTheCheckedComAndOpensIt) {
     EXPECT_EQ(lista->currentIndex(), -1) << "a refresh chooses nothing";
 
     radioPuerto(1)->click(); // nothing behind COM 2
-    ASSERT_TRUE(texto("Label_estado").startsWith("Error: Port --> COM2"));
+    ASSERT_TRUE(
+        esperarQue([&] { return texto("Label_estado").startsWith("Error: Port --> COM2"); }));
+    ASSERT_TRUE(esperarQue([&] { return lista->isEnabled(); }));
     const struct {
         int item;
         std::string tipo;
@@ -761,10 +866,12 @@ TEST_P(IdiomaTest, LocaleChoosesMessagesAndCaptions) {
     EXPECT_EQ(load()->text(), k.load);
     EXPECT_EQ(w->windowTitle(), "VTR-900 Firmware Loader");
     radioPuerto(2)->click();
-    const QString error = k.errorPuerto
-                              ? QString::fromUtf8(k.errorPuerto)
-                              : QString::fromStdString(texto_mensaje(k.mensajes, 6) + "3");
-    EXPECT_EQ(texto("Label_estado"), error);
+    const QString error =
+        (k.errorPuerto ? QString::fromUtf8(k.errorPuerto)
+                       : QString::fromStdString(texto_mensaje(k.mensajes, 6) + "3")) +
+        QStringLiteral(" (/nonexistent/vtr900-port2)");
+    EXPECT_TRUE(esperarQue([&] { return texto("Label_estado").split('\n').first() == error; }))
+        << texto("Label_estado").toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(

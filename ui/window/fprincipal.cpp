@@ -138,6 +138,18 @@ void OyenteVentana::finishLoad() {
     });
 }
 
+void OyenteVentana::portOpenDone(bool opened) {
+    enHiloVentana([&] {
+        auto& u = ventana_.ui();
+        if (!opened) {
+            u.LMDProgressFill_progreso->hide();
+            u.Label_progreso->hide();
+            u.BitBtn_start->setEnabled(false);
+        }
+        ventana_.bloquearPuertos(false);
+    });
+}
+
 // ---- what the file selection shows
 
 void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& motivo) {
@@ -418,6 +430,7 @@ AccionesPuerto TPagesDlg_principal::acciones() {
         monitorActivo_ = true;
         timer_.start();
     };
+    a.abrirEnTrabajador = true;
     return a;
 }
 
@@ -506,7 +519,19 @@ void TPagesDlg_principal::RadioButton_com1Click() {
             break;
         }
     }
-    seleccionar_puerto(nuevo, &oyente_, acciones());
+    // The port is opened and the unit reset on the port's worker: the window shows
+    // "Detecting" at once and stays responsive; only the port choice waits for it.
+    if (seleccionar_puerto(nuevo, &oyente_, acciones()) == ResultadoSeleccion::Abriendo &&
+        trabajador_del_puerto(nuevo) && !trabajador_del_puerto(nuevo)->esperar_tarea({}))
+        bloquearPuertos(true);
+}
+
+void TPagesDlg_principal::bloquearPuertos(bool bloqueados) {
+    for (int i = 0; i < MAX_PUERTOS; ++i)
+        radioPuerto(i)->setEnabled(!bloqueados);
+    ui_->ComboBox_puertos->setEnabled(!bloqueados);
+    ui_->SpeedButton_puertos->setEnabled(!bloqueados);
+    ui_->SpeedButton1->setEnabled(!bloqueados);
 }
 
 void TPagesDlg_principal::SpeedButton1Click() {

@@ -47,6 +47,7 @@ public:
     void setVersionToLoad(const std::string& version) override;
     void showResult(int entry, const std::string& text) override;
     void finishLoad() override;
+    void portOpenDone(bool opened) override;
 
 signals:
     void llamadaPendiente(); // queued to the window's thread, the worker blocked on it
@@ -176,6 +177,9 @@ private:
     // buttons, refresh, Browse, the file field and the image choice. A load holds them
     // from Load until its result has been shown.
     void bloquearSeleccion(bool bloqueada);
+    // Holds the port choice (the COM buttons and the port list) while the worker
+    // opens and resets a port; the rest of the window stays usable.
+    void bloquearPuertos(bool bloqueados);
     void terminarTrabajadores();
     QRadioButton* radioPuerto(int idx) const;
 
