@@ -131,6 +131,7 @@ void GrabadorArm::boot_sqn_STM() {
 }
 
 void GrabadorArm::HW_reset_STM() {
+    ctx_.informador.espera(Espera::Reinicio, duracion_msec(secuencias_dtr::reset_stm));
     ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::reset_stm);
 }
 
@@ -262,6 +263,7 @@ Resultado GrabadorArm::grabar_micro_STM(const std::string& texto, int32_t total)
         return reintentar(INTENTOS_INIT_STM, Resultado::SinRespuesta,
                           [this] { return Init_COM_STM(); });
     };
+    ctx_.informador.espera(Espera::Entrada, 0);
     boot_sqn_STM();
     Resultado r = sincronizar();
     if (r != Resultado::Ok) {
@@ -274,6 +276,7 @@ Resultado GrabadorArm::grabar_micro_STM(const std::string& texto, int32_t total)
         if (r != Resultado::Ok) {
             estado(NO_DETECTADO_ARM);
         } else {
+            ctx_.informador.espera(Espera::Borrado, 0);
             r = ER_STM();
             if (r == Resultado::Ok) {
                 ctx_.esperar(PAUSA_TRAS_BORRADO);

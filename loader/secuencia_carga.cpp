@@ -256,6 +256,7 @@ void Tmgrupo_superv::cargar_firmware() {
         if (r == Resultado::Ok) {
             unidad.genera_reset_final();
             estado(texto_mensaje(Mensaje::Espere));
+            espera(Espera::Comprobacion, 0);
             r = estado_con_version(*this, tramas);
         }
         // Unit firmware proves itself: the running software must now report the

@@ -303,6 +303,14 @@ void Tmgrupo_superv::version_acargar(const std::string& version) {
     doversion_acargar(version);
 }
 
+void Tmgrupo_superv::espera(Espera que, int32_t msec) {
+    // Only a load shows its waits: a status refresh has no progress to keep alive.
+    if (!grabar_firmware.load(std::memory_order_acquire))
+        return;
+    if (auto* l = listener())
+        l->showWait(que, msec);
+}
+
 void Tmgrupo_superv::aviso(const std::string& texto) {
     if (auto* l = listener())
         l->showNote(texto);

@@ -136,6 +136,7 @@ public:
     void crc(uint32_t crc) override;
     void version_acargar(const std::string& version) override;
     void aviso(const std::string& texto) override;
+    void espera(Espera que, int32_t msec) override;
 
     // The start-up reset, run by the front end on its own thread when it selects
     // the port (before this worker monitors it).

@@ -532,6 +532,71 @@ INSTANTIATE_TEST_SUITE_P(
                   "4.12"}),
     [](const ::testing::TestParamInfo<CasoCarga>& i) { return std::string(i.param.nombre); });
 
+// Between the transfers of a load the window says what is going on and shows that
+// it goes on: a busy bar and the phase, the fixed pauses with their seconds; the byte
+// counts bring the percentage back, and the result is shown with no bar.
+struct CasoEsperas {
+    const char* nombre;
+    const char* fichero;
+    SimUnit::Controller unidad;
+    std::vector<QString> fases; // in this order (others may come in between)
+};
+
+void PrintTo(const CasoEsperas& k, std::ostream* os) {
+    *os << k.nombre;
+}
+
+class EsperasTest : public VentanaTest, public ::testing::WithParamInterface<CasoEsperas> {};
+
+TEST_P(EsperasTest, WaitsOfALoadShowTheirPhaseOnABusyBar) {
+    const CasoEsperas& k = GetParam();
+    conUnidad(0, k.unidad);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra(k.fichero));
+    QStringList vistas;
+    bool siempreOcupada = true;
+    auto* barra = c<QProgressBar>("LMDProgressFill_progreso");
+    QObject::connect(w.get(), &TPagesDlg_principal::esperaMostrada, [&](const QString& t) {
+        vistas << t;
+        siempreOcupada = siempreOcupada && barra->maximum() == 0 && !barra->isHidden();
+    });
+    QList<int> valores;
+    QObject::connect(barra, &QProgressBar::valueChanged, [&](int v) {
+        if (barra->maximum() == 100)
+            valores << v;
+    });
+    ASSERT_TRUE(cargarYEsperar());
+    EXPECT_EQ(texto("Label_estado"), "OK: Update completed");
+    EXPECT_TRUE(siempreOcupada) << "every wait shows a busy bar";
+    qsizetype desde = 0;
+    for (const QString& f : k.fases) {
+        const qsizetype i = vistas.indexOf(f, desde);
+        EXPECT_GE(i, 0) << f.toStdString()
+                        << " not shown in order: " << vistas.join(" | ").toStdString();
+        if (i >= 0)
+            desde = i + 1;
+    }
+    EXPECT_FALSE(valores.isEmpty()) << "the transfers still count their bytes";
+    EXPECT_EQ(barra->maximum(), 100) << "no busy bar left behind";
+    EXPECT_TRUE(c("Label_fase")->isHidden());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cargas, EsperasTest,
+    ::testing::Values(CasoEsperas{"ArmUnit",
+                                  "vtr900_arm_0412.hex",
+                                  SimUnit::Controller::ARM,
+                                  {"Entering the unit's loader", "Erasing the memory",
+                                   "Waiting for the unit (5 s)", "Resetting the unit (4 s)",
+                                   "Checking the version"}},
+                      CasoEsperas{"XaUnit",
+                                  "vtr900_xa_0310.hex",
+                                  SimUnit::Controller::XA,
+                                  {"Entering the unit's loader (3 s)", "Erasing the memory",
+                                   "Resetting the unit (2 s)", "Checking the version"}}),
+    [](const ::testing::TestParamInfo<CasoEsperas>& i) { return std::string(i.param.nombre); });
+
 TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     auto xa = conUnidad(0, SimUnit::Controller::XA);
     crearVentana();

@@ -27,6 +27,9 @@
 #include <QThread>
 #include <QTranslator>
 
+#include <array>
+#include <chrono>
+
 namespace {
 
 constexpr int INDICE_MONITOR = 1; // tab index of the Monitor page
@@ -113,7 +116,11 @@ void OyenteVentana::setVersionText(const std::string& version) {
 }
 
 void OyenteVentana::setProgress(int percent) {
-    enHiloVentana([&] { ventana_.ui().LMDProgressFill_progreso->setValue(percent); });
+    enHiloVentana([&] { ventana_.mostrarProgreso(percent); });
+}
+
+void OyenteVentana::showWait(Espera what, int msec) {
+    enHiloVentana([&] { ventana_.mostrarEspera(what, msec); });
 }
 
 void OyenteVentana::setVersionToLoad(const std::string& version) {
@@ -121,12 +128,22 @@ void OyenteVentana::setVersionToLoad(const std::string& version) {
 }
 
 void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
-    enHiloVentana([&] { ventana_.mostrarEstado(q(text)); });
+    enHiloVentana([&] {
+        // The load is over: what remains until Load comes back is the time the result
+        // is shown, not work, so no bar says otherwise.
+        ventana_.terminarEspera();
+        ventana_.ui().Label_fase->hide();
+        ventana_.ui().LMDProgressFill_progreso->hide();
+        ventana_.ui().Label_progreso->hide();
+        ventana_.mostrarEstado(q(text));
+    });
 }
 
 void OyenteVentana::finishLoad() {
     enHiloVentana([&] {
         auto& u = ventana_.ui();
+        ventana_.terminarEspera();
+        u.Label_fase->hide();
         u.LMDProgressFill_progreso->setValue(0);
         u.LMDProgressFill_progreso->hide();
         u.Label_progreso->hide();
@@ -263,6 +280,9 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
         w->hide();
     }
     ui_->GroupBox5->hide();
+    ui_->Label_fase->hide();
+    cuentaAtras_.setInterval(1000);
+    connect(&cuentaAtras_, &QTimer::timeout, this, &TPagesDlg_principal::actualizarCuentaAtras);
     ui_->LMDProgressFill_progreso->setRange(0, 100);
     ui_->LMDProgressFill_progreso->setValue(0);
     ui_->Memo_tramas_tx->setMaximumBlockCount(0);
@@ -610,9 +630,12 @@ void TPagesDlg_principal::CargarClick() {
             mostrarEstado(q(texto_mensaje(*rechazo)));
             return;
         }
+        terminarEspera();
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();
+        ui_->Label_fase->clear();
+        ui_->Label_fase->show();
         if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo), eleccion_))
             bloquearSeleccion(true);
         ui_->GroupBox5->hide();
@@ -714,4 +737,68 @@ void TPagesDlg_principal::ComboBox_puertosActivated(int item) {
     radioPuerto(idx)->setToolTip(q(dispositivo));
     radioPuerto(idx)->setChecked(true);
     RadioButton_com1Click();
+}
+
+// ---- the progress line
+
+QString TPagesDlg_principal::textoEspera(Espera que, int idioma) {
+    // French, Spanish, English, Italian: the columns of the message table.
+    static const std::array<std::array<const char*, 4>, 5> textos = {{
+        {"Entrée dans le chargeur de l'unité", "Entrando en el cargador de la unidad",
+         "Entering the unit's loader", "Ingresso nel caricatore dell'unità"},
+        {"Effacement de la mémoire", "Borrando la memoria", "Erasing the memory",
+         "Cancellazione della memoria"},
+        {"Attente de l'unité", "Esperando a la unidad", "Waiting for the unit",
+         "Attesa dell'unità"},
+        {"Redémarrage de l'unité", "Reiniciando la unidad", "Resetting the unit",
+         "Riavvio dell'unità"},
+        {"Vérification de la version", "Comprobando la versión", "Checking the version",
+         "Verifica della versione"},
+    }};
+    const auto fila = static_cast<size_t>(que);
+    const auto col = static_cast<size_t>(idioma >= 0 && idioma < NUM_IDIOMAS ? idioma : 0);
+    return fila < textos.size() ? QString::fromUtf8(textos[fila][col]) : QString();
+}
+
+void TPagesDlg_principal::mostrarEspera(Espera que, int msec) {
+    if (ui_->LMDProgressFill_progreso->isHidden())
+        return; // not a load
+    espera_ = que;
+    ui_->LMDProgressFill_progreso->setRange(0, 0); // busy: work goes on, no count to show
+    if (msec > 0) {
+        finEspera_ = reloj().now() + ms(msec);
+        cuentaAtras_.start();
+    } else {
+        finEspera_ = {};
+        cuentaAtras_.stop();
+    }
+    actualizarCuentaAtras();
+}
+
+void TPagesDlg_principal::actualizarCuentaAtras() {
+    QString t = textoEspera(espera_, idioma_actual_texto.load());
+    if (finEspera_ != Tiempo{}) {
+        const auto resta =
+            std::chrono::duration_cast<std::chrono::milliseconds>(finEspera_ - reloj().now());
+        const long long s = (resta.count() + 999) / 1000; // whole seconds, rounded up
+        if (s > 0)
+            t += QStringLiteral(" (%1 s)").arg(s);
+        else
+            cuentaAtras_.stop();
+    }
+    ui_->Label_fase->setText(t);
+    emit esperaMostrada(t);
+}
+
+void TPagesDlg_principal::terminarEspera() {
+    cuentaAtras_.stop();
+    finEspera_ = {};
+    ui_->LMDProgressFill_progreso->setRange(0, 100);
+    ui_->Label_fase->clear();
+}
+
+void TPagesDlg_principal::mostrarProgreso(int porcentaje) {
+    if (ui_->LMDProgressFill_progreso->maximum() == 0)
+        terminarEspera();
+    ui_->LMDProgressFill_progreso->setValue(porcentaje);
 }

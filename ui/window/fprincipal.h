@@ -8,6 +8,7 @@
 // here while the worker waits; the file selection reaches them through the
 // window's FileSelectionView.
 
+#include "common/reloj.h"
 #include "comms/lista_puertos.h"
 #include "files/preparar_carga.h"
 #include "files/seleccion_fichero.h"
@@ -47,6 +48,7 @@ public:
     void setVersionToLoad(const std::string& version) override;
     void showResult(int entry, const std::string& text) override;
     void finishLoad() override;
+    void showWait(Espera what, int msec) override;
     void portOpenDone(bool opened) override;
 
 signals:
@@ -120,6 +122,10 @@ public:
     // name: the table's text first, the reason (if any) on the lines after it.
     void mostrarError(const QString& texto);
 
+    // What a wait of a load says (Label_fase), in message language idioma: the fixed
+    // pauses with the seconds left, counted down while it lasts.
+    static QString textoEspera(Espera que, int idioma);
+
     // Shows or hides the Monitor tab (the service shortcut).
     void mostrarMonitor(bool visible);
     bool monitorVisible() const;
@@ -156,6 +162,7 @@ public:
 
 signals:
     void estadoMostrado(const QString& texto);
+    void esperaMostrada(const QString& texto); // every text the progress line's wait shows
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -180,6 +187,12 @@ private:
     // Holds the port choice (the COM buttons and the port list) while the worker
     // opens and resets a port; the rest of the window stays usable.
     void bloquearPuertos(bool bloqueados);
+    // The progress line during a load: a wait between transfers shows a busy bar and
+    // what is going on; the next byte count brings the percentage back.
+    void mostrarEspera(Espera que, int msec);
+    void mostrarProgreso(int porcentaje);
+    void terminarEspera();
+    void actualizarCuentaAtras();
     void terminarTrabajadores();
     QRadioButton* radioPuerto(int idx) const;
 
@@ -187,6 +200,9 @@ private:
     OyenteVentana oyente_;
     VistaFicherosVentana vista_;
     QTimer timer_;
+    QTimer cuentaAtras_; // once a second while a fixed pause lasts
+    Tiempo finEspera_{}; // on the time source: when the fixed pause ends
+    Espera espera_ = Espera::Pausa;
     bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
     std::unique_ptr<QFileDialog> dialogo_;
     std::unique_ptr<QTranslator> traductorQt_;  // installed while the window lives
