@@ -532,6 +532,20 @@ INSTANTIATE_TEST_SUITE_P(
                   "4.12"}),
     [](const ::testing::TestParamInfo<CasoCarga>& i) { return std::string(i.param.nombre); });
 
+// A unit that still reports its old version after a load: the result names both
+// versions on the line below the table's text.
+TEST_F(VentanaTest, LoadThatLeavesTheOldVersionShowsBothVersions) {
+    auto arm = conUnidad(0, SimUnit::Controller::ARM);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra("vtr900_arm_0412.hex"));
+    auto cfg = arm->software().config();
+    cfg.keepOldVersion = true;
+    arm->software().setConfig(cfg);
+    ASSERT_TRUE(cargarYEsperar());
+    EXPECT_EQ(texto("Label_estado"), "Error: Invalid Update\nUnit reports 4.10, file is 4.12");
+}
+
 // Between the transfers of a load the window says what is going on and shows that
 // it goes on: a busy bar and the phase, the fixed pauses with their seconds; the byte
 // counts bring the percentage back, and the result is shown with no bar.

@@ -119,6 +119,13 @@ void OyenteVentana::setProgress(int percent) {
     enHiloVentana([&] { ventana_.mostrarProgreso(percent); });
 }
 
+void OyenteVentana::showNote(const std::string& text) {
+    enHiloVentana([&] {
+        ventana_.nota_ = q(text);
+        ventana_.mostrarEstado(ventana_.nota_);
+    });
+}
+
 void OyenteVentana::showWait(Espera what, int msec) {
     enHiloVentana([&] { ventana_.mostrarEspera(what, msec); });
 }
@@ -135,7 +142,12 @@ void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
         ventana_.ui().Label_fase->hide();
         ventana_.ui().LMDProgressFill_progreso->hide();
         ventana_.ui().Label_progreso->hide();
-        ventana_.mostrarEstado(q(text));
+        // The table's text first, what it cannot say (the two versions) below it.
+        QString t = q(text);
+        if (!ventana_.nota_.isEmpty())
+            t += QLatin1Char('\n') + ventana_.nota_;
+        ventana_.nota_.clear();
+        ventana_.mostrarEstado(t);
     });
 }
 
@@ -631,6 +643,7 @@ void TPagesDlg_principal::CargarClick() {
             return;
         }
         terminarEspera();
+        nota_.clear();
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();

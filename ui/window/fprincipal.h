@@ -49,6 +49,7 @@ public:
     void showResult(int entry, const std::string& text) override;
     void finishLoad() override;
     void showWait(Espera what, int msec) override;
+    void showNote(const std::string& text) override;
     void portOpenDone(bool opened) override;
 
 signals:
@@ -203,6 +204,7 @@ private:
     QTimer cuentaAtras_; // once a second while a fixed pause lasts
     Tiempo finEspera_{}; // on the time source: when the fixed pause ends
     Espera espera_ = Espera::Pausa;
+    QString nota_;               // what the worker said beside the result to come (both versions)
     bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
     std::unique_ptr<QFileDialog> dialogo_;
     std::unique_ptr<QTranslator> traductorQt_;  // installed while the window lives
