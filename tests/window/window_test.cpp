@@ -521,6 +521,19 @@ TEST_P(CargaTest, LoadEndsWithUpdateCompletedAndTheNewVersion) {
     EXPECT_TRUE(c("GroupBox5")->isHidden()) << "no image choice for this load";
     EXPECT_TRUE(c("Label_progreso")->isHidden());
     EXPECT_TRUE(unidad->software().records().completed);
+
+    // The Monitor page: every line names its direction or is an XA text line, and the
+    // ARM bootloader's exchanges come as one line per command and per answer.
+    w->Timer_eventosTimer();
+    const QStringList memo = c<QPlainTextEdit>("Memo_tramas_tx")->toPlainText().split('\n');
+    if (k.unidad == SimUnit::Controller::ARM) {
+        EXPECT_TRUE(memo.contains("TX->7F"));
+        EXPECT_TRUE(memo.contains("TX->31,CE")) << "Write Memory with its complement";
+        EXPECT_TRUE(memo.contains("RX->79 ACK"));
+        for (const QString& l : memo)
+            EXPECT_TRUE(l.startsWith("TX->") || l.startsWith("RX->") || l.startsWith("ER->"))
+                << l.toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
