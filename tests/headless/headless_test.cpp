@@ -364,7 +364,7 @@ TEST_F(HeadlessTest, TraceFileHoldsEveryTracedLineStartingWithTheStatusRequest) 
     EXPECT_TRUE(errText.isEmpty());
 
     // "-" is standard error, and a load's trace arrives whole (drained to the end):
-    // one line per frame the unit received, the bootloader's raw bytes between.
+    // one line per frame the unit received, the bootloader's exchanges between.
     SimUnit& u = unit();
     ASSERT_EQ(run({"--port", "sim:arm", "--file", ARM_SAMPLE, "--trace", "-"}), ExitOk);
     const QStringList lines = errLines();
@@ -372,8 +372,9 @@ TEST_F(HeadlessTest, TraceFileHoldsEveryTracedLineStartingWithTheStatusRequest) 
     EXPECT_EQ(lines.first(), "TX->A5,04,00,00,00,00,FC");
     EXPECT_EQ(lines.filter(QRegularExpression("^TX->A5,")).size(),
               static_cast<qsizetype>(u.software().records().frames.size()));
-    // The bootloader's synchronisation byte, readable.
-    EXPECT_TRUE(lines.contains("<7F>"));
+    // The bootloader's exchanges, one line per direction: synchronisation and its ACK.
+    EXPECT_TRUE(lines.contains("TX->7F"));
+    EXPECT_TRUE(lines.contains("RX->79 ACK"));
     // The last exchange of a load is the status read-back after the final reset.
     EXPECT_EQ(lines[lines.size() - 2], "TX->A5,04,00,00,00,00,FC");
     EXPECT_TRUE(lines.last().startsWith("RX->A5,04,"));
