@@ -9,25 +9,9 @@ std::array<std::atomic<Tinterface_enlace*>, MAX_PUERTOS + 1> puertos{};
 std::array<std::atomic<Tmgrupo_superv*>, MAX_PUERTOS + 1> grupos_supev{};
 std::atomic<int> puerto_seleccionado{0};
 
-TextoCompartido fichero_origen;
-TextoCompartido fichero_banco1;
-TextoCompartido fichero_banco2;
-TextoCompartido fichero_banco3;
-TextoCompartido fichero_ARM1, fichero_ARM2, fichero_I2C1, fichero_I2C2, fichero_CLASSA1,
-    fichero_CLASSA2;
-
-TextoCompartido tipo_fichero;
-TextoCompartido id_str;
-TextoCompartido crc1_str;
-TextoCompartido crc2_str;
-TextoCompartido modo_fichero_str;
-std::atomic<int> cont_bytes_parcial{0};
-std::atomic<int> size_tele{0};
-TextoCompartido id_str_ARM, id_str_I2C, id_str_CLASSA;
 TextoCompartido tipo_vtr;
 TextoCompartido tipo_sw;
-TextoCompartido vtr_I2C_version, vtr_CLASSA_version, vtr_ARM_version;
-std::atomic<int> size_tele_I2C{0}, size_tele_CLASSA{0}, size_tele_ARM{0};
+TextoCompartido vtr_ARM_version;
 
 std::atomic<bool> pedir_estado{false};
 std::atomic<bool> grabar_firmware{false};
@@ -224,19 +208,8 @@ void reiniciar_estado_global() {
     for (auto& g : grupos_supev)
         g = nullptr;
     puerto_seleccionado = 0;
-    for (TextoCompartido* t :
-         {&fichero_origen,  &fichero_banco1,     &fichero_banco2,   &fichero_banco3,
-          &fichero_ARM1,    &fichero_ARM2,       &fichero_I2C1,     &fichero_I2C2,
-          &fichero_CLASSA1, &fichero_CLASSA2,    &tipo_fichero,     &id_str,
-          &crc1_str,        &crc2_str,           &modo_fichero_str, &id_str_ARM,
-          &id_str_I2C,      &id_str_CLASSA,      &tipo_vtr,         &tipo_sw,
-          &vtr_I2C_version, &vtr_CLASSA_version, &vtr_ARM_version})
+    for (TextoCompartido* t : {&tipo_vtr, &tipo_sw, &vtr_ARM_version})
         t->set({});
-    cont_bytes_parcial = 0;
-    size_tele = 0;
-    size_tele_I2C = 0;
-    size_tele_CLASSA = 0;
-    size_tele_ARM = 0;
     pedir_estado = false;
     grabar_firmware = false;
     idioma_actual_texto = 0;

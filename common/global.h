@@ -36,27 +36,10 @@ extern std::array<std::atomic<Tinterface_enlace*>, MAX_PUERTOS + 1> puertos;
 extern std::array<std::atomic<Tmgrupo_superv*>, MAX_PUERTOS + 1> grupos_supev;
 extern std::atomic<int> puerto_seleccionado;
 
-// ---- files (paths)
-extern TextoCompartido fichero_origen;
-extern TextoCompartido fichero_banco1;
-extern TextoCompartido fichero_banco2;
-extern TextoCompartido fichero_banco3;
-extern TextoCompartido fichero_ARM1, fichero_ARM2, fichero_I2C1, fichero_I2C2, fichero_CLASSA1,
-    fichero_CLASSA2;
-
-// ---- the firmware chosen
-extern TextoCompartido tipo_fichero;
-extern TextoCompartido id_str;
-extern TextoCompartido crc1_str;
-extern TextoCompartido crc2_str;
-extern TextoCompartido modo_fichero_str;
-extern std::atomic<int> cont_bytes_parcial;
-extern std::atomic<int> size_tele;
-extern TextoCompartido id_str_ARM, id_str_I2C, id_str_CLASSA;
+// ---- the unit found and the joint file chosen, for the status refresh
 extern TextoCompartido tipo_vtr;
 extern TextoCompartido tipo_sw;
-extern TextoCompartido vtr_I2C_version, vtr_CLASSA_version, vtr_ARM_version;
-extern std::atomic<int> size_tele_I2C, size_tele_CLASSA, size_tele_ARM;
+extern TextoCompartido vtr_ARM_version;
 
 // ---- requests
 extern std::atomic<bool> pedir_estado;    // status refresh, set by the window

@@ -108,20 +108,11 @@ int Tinterface_com::recibir_trama(uint8_t bstart, uint8_t /*bstop*/, int32_t nbc
     int32_t pos_car = 0;
     int32_t num_bytes = 0;
     int32_t cont_bytes = 0;
-    int32_t intentos_com = 0;
     trama[0] = 0;
     for (;;) {
-        if (puerto->ComFailed())
-            return ERROR_INTERFACE_NOOPEN;
         uint8_t c = 0;
-        if (!puerto->ComRead(c)) {
-            ++intentos_com;
-            if (intentos_com > timeout.count())
-                return ERROR_TIMEOUT;
-            puerto->ComWaitRx(PERIODO_SONDEO);
-            continue;
-        }
-        intentos_com = 0; // any byte, noise included, restarts the silence count
+        if (const int r = siguiente_byte(timeout, c); r != TRAMA_RECIBIDA)
+            return r;
         if (!permiso_lectura) {
             if (c == bstart) {
                 trama[1] = c;
@@ -196,24 +187,29 @@ int Tinterface_com::recibir_trama_nfisico(uint8_t bstart, uint8_t bstop, int32_t
     return TRAMA_RECIBIDA;
 }
 
+int Tinterface_com::siguiente_byte(Sondeos timeout, uint8_t& c) {
+    // Any byte, noise included, restarts the count of empty polls.
+    int32_t vacios = 0;
+    for (;;) {
+        if (puerto->ComFailed())
+            return ERROR_INTERFACE_NOOPEN;
+        if (puerto->ComRead(c))
+            return TRAMA_RECIBIDA;
+        if (++vacios > timeout.count())
+            return ERROR_TIMEOUT;
+        puerto->ComWaitRx(PERIODO_SONDEO);
+    }
+}
+
 int Tinterface_com::recibir_datos_nfisico(Sondeos timeout, const std::string& buffer_datos) {
     if (!puerto)
         return ERROR_INTERFACE_NOOPEN;
     const size_t L = buffer_datos.size();
     size_t pos = 1; // 1-based position of the next expected character
-    int32_t intentos_com = 0;
     for (;;) {
-        if (puerto->ComFailed())
-            return ERROR_INTERFACE_NOOPEN;
         uint8_t c = 0;
-        if (!puerto->ComRead(c)) {
-            ++intentos_com;
-            if (intentos_com > timeout.count())
-                return ERROR_TIMEOUT;
-            puerto->ComWaitRx(PERIODO_SONDEO);
-            continue;
-        }
-        intentos_com = 0;
+        if (const int r = siguiente_byte(timeout, c); r != TRAMA_RECIBIDA)
+            return r;
         if (pos <= L && c == static_cast<uint8_t>(buffer_datos[pos - 1])) {
             ++pos;
             // For a text of two or more characters its last one is not waited for.
@@ -227,19 +223,10 @@ int Tinterface_com::recibir_byte_nfisico(int32_t timeout, uint8_t si, uint8_t no
                                          uint8_t& recibido) {
     if (!puerto)
         return ERROR_INTERFACE_NOOPEN;
-    int32_t intentos_com = 0;
     for (;;) {
-        if (puerto->ComFailed())
-            return ERROR_INTERFACE_NOOPEN;
         uint8_t c = 0;
-        if (!puerto->ComRead(c)) {
-            ++intentos_com;
-            if (intentos_com > timeout)
-                return ERROR_TIMEOUT;
-            puerto->ComWaitRx(PERIODO_SONDEO);
-            continue;
-        }
-        intentos_com = 0;
+        if (const int r = siguiente_byte(Sondeos{timeout}, c); r != TRAMA_RECIBIDA)
+            return r;
         if (c == si || c == no) {
             recibido = c;
             return TRAMA_RECIBIDA;
@@ -251,19 +238,10 @@ int Tinterface_com::recibir_bytes_nfisico(int32_t timeout, size_t n, std::vector
     datos.clear();
     if (!puerto)
         return ERROR_INTERFACE_NOOPEN;
-    int32_t intentos_com = 0;
     while (datos.size() < n) {
-        if (puerto->ComFailed())
-            return ERROR_INTERFACE_NOOPEN;
         uint8_t c = 0;
-        if (!puerto->ComRead(c)) {
-            ++intentos_com;
-            if (intentos_com > timeout)
-                return ERROR_TIMEOUT;
-            puerto->ComWaitRx(PERIODO_SONDEO);
-            continue;
-        }
-        intentos_com = 0;
+        if (const int r = siguiente_byte(Sondeos{timeout}, c); r != TRAMA_RECIBIDA)
+            return r;
         datos.push_back(c);
     }
     return TRAMA_RECIBIDA;

@@ -82,6 +82,10 @@ public:
     void set_error_open(bool v) { ferror_open = v; }
 
 protected:
+    // The next byte from the line: TRAMA_RECIBIDA with it in c, ERROR_TIMEOUT after
+    // more than `timeout` empty polls in a row, ERROR_INTERFACE_NOOPEN when the port
+    // failed.
+    int siguiente_byte(Sondeos timeout, uint8_t& c);
     int transmitir_trama(int32_t anbytes, Sondeos timeout);
     int recibir_trama(uint8_t bstart, uint8_t bstop, int32_t nbchecksum, Sondeos timeout,
                       int32_t protocolo);

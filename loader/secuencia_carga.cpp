@@ -272,11 +272,6 @@ void Tmgrupo_superv::cargar_firmware() {
     } catch (...) {
         r = Resultado::ErrorFichero;
     }
-    // The image of a joint file was chosen for this load only: the next Load of the
-    // same file asks again which module image to load, whatever became of this one.
-    if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_XA && tipo_vtr == TIPO_VTR_XA &&
-        (tipo_sw == TIPO_FIRM_VTR_XAI2C || tipo_sw == TIPO_FIRM_VTR_XACLASSA))
-        tipo_sw = TIPO_FIRM_VTR_JOINT;
     fresultado = r;
     ferror_com = r != Resultado::Ok;
     error_max_ficheros = r == Resultado::Rechazado;

@@ -8,8 +8,6 @@
 #include <QThread>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 // ---- events
 
@@ -111,32 +109,6 @@ void Tmgrupo_superv::pedir_carga(TrabajoCarga trabajo) {
 TrabajoCarga Tmgrupo_superv::trabajo_pedido() const {
     std::lock_guard<std::mutex> lock(ftrabajo_m);
     return ftrabajo;
-}
-
-namespace {
-std::string contenido_de(const std::string& fichero) {
-    std::ifstream in(fichero, std::ios::binary);
-    std::ostringstream out;
-    if (in)
-        out << in.rdbuf();
-    return out.str();
-}
-} // namespace
-
-TrabajoCarga trabajo_desde_globales() {
-    TrabajoCarga t;
-    t.tipo_fichero = tipo_fichero.get();
-    t.id = id_str.get();
-    t.size_tele = size_tele.load();
-    t.binario = modo_fichero_str.get() == "BIN";
-    if (t.tipo_fichero == TIPO_FICHERO_MOD && t.binario) {
-        t.banco2 = contenido_de(fichero_banco3.get());
-    } else {
-        if (t.tipo_fichero != TIPO_FICHERO_MOD)
-            t.banco1 = contenido_de(fichero_banco1.get());
-        t.banco2 = contenido_de(fichero_banco2.get());
-    }
-    return t;
 }
 
 void Tmgrupo_superv::Execute() {

@@ -176,10 +176,6 @@ private:
     void ejecutar_tarea();
 };
 
-// A load of what the shared selection variables name today: the bank images are read
-// here, once, so that the load works on this copy.
-TrabajoCarga trabajo_desde_globales();
-
 // The version an identification line names for unit firmware: the three digits
 // after "FIRMVTR-900_0", "4.12" for "FIRMVTR-900_0412"; empty when it names none.
 std::string version_de_identificacion(const std::string& id);

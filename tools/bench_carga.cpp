@@ -109,8 +109,7 @@ int cargar(const char* nombre, const std::string& fichero, SimUnit::Controller c
 
     const auto real0 = std::chrono::steady_clock::now();
     const Tiempo t0 = reloj_simulado.now();
-    trabajador->pedir_carga(trabajo_desde_globales()); // served below, not by its thread
-    trabajador->cargar_firmware();                     // on this thread, in simulated time
+    trabajador->cargar_firmware(); // on this thread, in simulated time
     const Tiempo duracion = reloj_simulado.now() - t0;
     const auto real = std::chrono::steady_clock::now() - real0;
 

@@ -131,14 +131,8 @@ TEST(SharedState, ResetPutsEveryVariableBackToItsStartValue) {
     grabar_firmware = true;
     hab_traza = true;
     idioma_actual_texto = 2;
-    for (TextoCompartido* t :
-         {&fichero_origen, &fichero_banco1, &fichero_banco2, &fichero_banco3, &fichero_ARM1,
-          &fichero_CLASSA2, &tipo_fichero, &id_str, &modo_fichero_str, &id_str_ARM, &tipo_vtr,
-          &tipo_sw, &vtr_ARM_version})
+    for (TextoCompartido* t : {&tipo_vtr, &tipo_sw, &vtr_ARM_version})
         t->set("left over");
-    for (std::atomic<int>* n :
-         {&cont_bytes_parcial, &size_tele, &size_tele_I2C, &size_tele_CLASSA, &size_tele_ARM})
-        *n = 99;
 
     reiniciar_estado_global();
 
@@ -152,14 +146,8 @@ TEST(SharedState, ResetPutsEveryVariableBackToItsStartValue) {
     EXPECT_FALSE(grabar_firmware.load());
     EXPECT_FALSE(hab_traza.load());
     EXPECT_EQ(idioma_actual_texto.load(), 0); // French until the locale is read
-    for (TextoCompartido* t :
-         {&fichero_origen, &fichero_banco1, &fichero_banco2, &fichero_banco3, &fichero_ARM1,
-          &fichero_CLASSA2, &tipo_fichero, &id_str, &modo_fichero_str, &id_str_ARM, &tipo_vtr,
-          &tipo_sw, &vtr_ARM_version})
+    for (TextoCompartido* t : {&tipo_vtr, &tipo_sw, &vtr_ARM_version})
         EXPECT_TRUE(t->empty());
-    for (std::atomic<int>* n :
-         {&cont_bytes_parcial, &size_tele, &size_tele_I2C, &size_tele_CLASSA, &size_tele_ARM})
-        EXPECT_EQ(n->load(), 0);
 }
 
 // Counts of idle polls and durations do not mix: neither a plain number nor a

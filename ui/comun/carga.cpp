@@ -30,11 +30,10 @@ std::optional<Mensaje> preparar_carga(const SeleccionFichero& seleccion, Eleccio
     return preparar_carga(seleccion, tipo_vtr.get(), eleccion, trabajo);
 }
 
-bool pedir_carga(int puerto, TrabajoCarga trabajo, EleccionXa eleccion) {
+bool pedir_carga(int puerto, TrabajoCarga trabajo) {
     Tmgrupo_superv* g = trabajador_del_puerto(puerto);
     if (!g)
         return false;
-    reflejar_trabajo(trabajo, tipo_vtr == TIPO_VTR_XA ? eleccion : EleccionXa::Ninguna);
     g->pedir_carga(std::move(trabajo));
     return true;
 }

@@ -32,7 +32,7 @@ std::optional<Mensaje> preparar_carga(const SeleccionFichero& seleccion, Eleccio
                                       TrabajoCarga& trabajo);
 // Hands a prepared load to the worker of port puerto, which keeps it as its own copy.
 // False when the port has no worker (nothing was requested).
-bool pedir_carga(int puerto, TrabajoCarga trabajo, EleccionXa eleccion);
+bool pedir_carga(int puerto, TrabajoCarga trabajo);
 
 // Empties the trace queue of every worker: linea gets each traced line, perdidas the
 // count of lines a worker could not queue while its queue was full.

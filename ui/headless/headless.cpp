@@ -107,6 +107,10 @@ public:
         progressLocked(percent);
     }
     void setVersionToLoad(const std::string&) override {}
+    void showNote(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(m_);
+        lineLocked(text);
+    }
     void showResult(int entry, const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_);
         lineLocked(text);
@@ -350,7 +354,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
         lastPercent_ = 0;
         lastTens_ = 0;
     }
-    pedir_carga(port.index, std::move(job), choice);
+    pedir_carga(port.index, std::move(job));
     const bool finished = waitFor(g, [&] { return loadDone_; });
     int entry = -1;
     {

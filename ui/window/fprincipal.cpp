@@ -84,8 +84,9 @@ void OyenteVentana::ejecutarPendiente() {
     }
     if (f)
         f();
+    // Taken again after the call, so that what the window did is published to the
+    // worker, which takes the same lock when the call returns.
     std::lock_guard<std::mutex> lock(m_);
-    ++hechas_;
 }
 
 void OyenteVentana::enHiloVentana(const std::function<void()>& f) {
@@ -100,7 +101,6 @@ void OyenteVentana::enHiloVentana(const std::function<void()>& f) {
     }
     emit llamadaPendiente(); // returns when the window has run it
     std::lock_guard<std::mutex> lock(m_);
-    (void)hechas_;
 }
 
 void OyenteVentana::setStatusText(const std::string& text) {
@@ -119,13 +119,6 @@ void OyenteVentana::setProgress(int percent) {
     enHiloVentana([&] { ventana_.mostrarProgreso(percent); });
 }
 
-void OyenteVentana::showNote(const std::string& text) {
-    enHiloVentana([&] {
-        ventana_.nota_ = q(text);
-        ventana_.mostrarEstado(ventana_.nota_);
-    });
-}
-
 void OyenteVentana::showWait(Espera what, int msec) {
     enHiloVentana([&] { ventana_.mostrarEspera(what, msec); });
 }
@@ -134,19 +127,26 @@ void OyenteVentana::setVersionToLoad(const std::string& version) {
     enHiloVentana([&] { mostrarValor(ventana_.ui().StaticText_version_acargar, q(version)); });
 }
 
-void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
+void OyenteVentana::showNote(const std::string& text) {
     enHiloVentana([&] {
-        // The load is over: what remains until Load comes back is the time the result
-        // is shown, not work, so no bar says otherwise.
+        nota_ = q(text);
+        ventana_.mostrarEstado(nota_);
+    });
+}
+
+void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
+    // The load is over: what remains until Load comes back is the time the result is
+    // shown, not work, so no bar says otherwise. The result first; a note that
+    // explains it (the two versions, a file's reason) stays below it.
+    enHiloVentana([&] {
         ventana_.terminarEspera();
         ventana_.ui().Label_fase->hide();
         ventana_.ui().LMDProgressFill_progreso->hide();
         ventana_.ui().Label_progreso->hide();
-        // The table's text first, what it cannot say (the two versions) below it.
         QString t = q(text);
-        if (!ventana_.nota_.isEmpty())
-            t += QLatin1Char('\n') + ventana_.nota_;
-        ventana_.nota_.clear();
+        if (!nota_.isEmpty())
+            t += QLatin1Char('\n') + nota_;
+        nota_.clear();
         ventana_.mostrarEstado(t);
     });
 }
@@ -643,13 +643,12 @@ void TPagesDlg_principal::CargarClick() {
             return;
         }
         terminarEspera();
-        nota_.clear();
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();
         ui_->Label_fase->clear();
         ui_->Label_fase->show();
-        if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo), eleccion_))
+        if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo)))
             bloquearSeleccion(true);
         ui_->GroupBox5->hide();
         ui_->BitBtn_start->setEnabled(false);

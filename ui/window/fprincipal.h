@@ -46,10 +46,10 @@ public:
     void setVersionText(const std::string& version) override;
     void setProgress(int percent) override;
     void setVersionToLoad(const std::string& version) override;
+    void showNote(const std::string& text) override;
     void showResult(int entry, const std::string& text) override;
     void finishLoad() override;
     void showWait(Espera what, int msec) override;
-    void showNote(const std::string& text) override;
     void portOpenDone(bool opened) override;
 
 signals:
@@ -65,7 +65,7 @@ private:
     std::mutex serie_; // one worker call at a time
     std::mutex m_;
     std::function<void()> pendiente_; // guarded by m_
-    uint64_t hechas_ = 0;             // guarded by m_
+    QString nota_;                    // the note of the load in progress (window's thread only)
 };
 
 // What the file selection shows: the window's fields and modal error boxes.
@@ -204,7 +204,6 @@ private:
     QTimer cuentaAtras_; // once a second while a fixed pause lasts
     Tiempo finEspera_{}; // on the time source: when the fixed pause ends
     Espera espera_ = Espera::Pausa;
-    QString nota_;               // what the worker said beside the result to come (both versions)
     bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
     std::unique_ptr<QFileDialog> dialogo_;
     std::unique_ptr<QTranslator> traductorQt_;  // installed while the window lives
