@@ -734,6 +734,10 @@ void TPagesDlg_principal::ComboBox_puertosActivated(int item) {
     for (int i = 0; i < MAX_PUERTOS; ++i)
         if (radioPuerto(i)->isChecked())
             idx = i;
+    // A port its worker is still opening is left to it first.
+    if (Tmgrupo_superv* g = trabajador_del_puerto(idx))
+        while (!g->esperar_tarea(std::chrono::milliseconds(10)))
+            procesarEventos();
     if (nombre_puerto(idx) == dispositivo && puerto_monitorizado(idx))
         return; // already the port being watched
     // What that COM had open, or failed to open, under its old name is given up first.
