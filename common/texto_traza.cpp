@@ -9,6 +9,25 @@ QString escapar(unsigned v) {
 }
 } // namespace
 
+std::string linea_traza_bytes(SentidoTraza sentido, const std::string& bytes,
+                              const std::string& nombre) {
+    if (bytes.empty())
+        return {};
+    static const char* const HEX = "0123456789ABCDEF";
+    std::string l = sentido == SentidoTraza::TX ? "TX->" : "RX->";
+    l.reserve(4 + bytes.size() * 3 + nombre.size() + 1);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto v = static_cast<unsigned char>(bytes[i]);
+        if (i > 0)
+            l += ',';
+        l += HEX[v >> 4];
+        l += HEX[v & 0x0F];
+    }
+    if (!nombre.empty())
+        l += ' ' + nombre;
+    return l;
+}
+
 QString texto_traza_visible(const std::string& linea) {
     std::string l = linea;
     while (!l.empty() && (l.back() == '\r' || l.back() == '\n'))

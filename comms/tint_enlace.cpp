@@ -165,6 +165,11 @@ void Tinterface_enlace::enviar_datos_nenlace(uint8_t ncom, const std::string& bu
                        tiempos::TIMEOUT_ENV_DATOS);
 }
 
+void Tinterface_enlace::enviar_datos_sin_traza(const std::string& buffer_datos) {
+    (void)enviar_bytes(reinterpret_cast<const uint8_t*>(buffer_datos.data()), buffer_datos.size(),
+                       tiempos::TIMEOUT_ENV_DATOS);
+}
+
 int Tinterface_enlace::recibir_datos_nenlace(uint8_t ncom, Sondeos timeout,
                                              const std::string& buffer_datos) {
     const int r = recibir_datos_nfisico(timeout, buffer_datos);

@@ -38,6 +38,10 @@ public:
     // Same over any byte range (no 601-byte limit).
     static uint32_t calcular_crc_32(uint32_t crc, const uint8_t* data, size_t len);
 
+    // Sends raw bytes as enviar_datos_nenlace does, leaving the trace to the caller,
+    // which traces a whole exchange as one line (the ARM bootloader's commands).
+    void enviar_datos_sin_traza(const std::string& buffer_datos);
+
 private:
     // Sends bytes through the physical level, which takes at most MAX_BUF_TRAMA + 1
     // at a time: unread input is dropped once, before the first piece, and the

@@ -11,18 +11,22 @@ constexpr int32_t INTENTOS_SINCRO_XA = 5; // synchronisation lines of the XA pro
 } // namespace
 
 void Deteccion::genera_reset() {
+    ctx_.informador.espera(Espera::Reinicio, duracion_msec(secuencias_dtr::reset));
     ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::reset);
 }
 
 void Deteccion::genera_reset_final() {
+    ctx_.informador.espera(Espera::Reinicio, duracion_msec(secuencias_dtr::reset_final));
     ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::reset_final);
 }
 
 void Deteccion::genera_modo_programacion() {
+    ctx_.informador.espera(Espera::Entrada, duracion_msec(secuencias_dtr::modo_programacion));
     ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::modo_programacion);
 }
 
 void Deteccion::genera_reset_inicial() {
+    ctx_.informador.espera(Espera::Reinicio, duracion_msec(secuencias_dtr::reset_inicial));
     ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::reset_inicial);
 }
 

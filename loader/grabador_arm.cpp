@@ -1,6 +1,7 @@
 #include "loader/grabador_arm.h"
 
 #include "common/global.h"
+#include "common/texto_traza.h"
 #include "comms/tint_enlace.h"
 #include "loader/lineas.h"
 #include "loader/reintentos.h"
@@ -98,9 +99,19 @@ std::vector<BloqueStm> bloques_stm(const intel_hex::Imagen& imagen) {
 }
 
 void GrabadorArm::enviar_byte(uint8_t b) {
-    // Every byte goes out as a send of its own; its outcome is not looked at.
-    if (ctx_.enlace)
-        ctx_.enlace->enviar_datos_nenlace(ctx_.puerto, std::string(1, static_cast<char>(b)));
+    // Every byte goes out as a send of its own; its outcome is not looked at. The
+    // trace shows the bytes of a command or block together, once its answer is
+    // awaited.
+    if (!ctx_.enlace)
+        return;
+    ctx_.enlace->enviar_datos_sin_traza(std::string(1, static_cast<char>(b)));
+    enviados_ += static_cast<char>(b);
+}
+
+void GrabadorArm::trazar_enviados() {
+    if (!enviados_.empty())
+        anotar_traza(ctx_.puerto, linea_traza_bytes(SentidoTraza::TX, enviados_));
+    enviados_.clear();
 }
 
 void GrabadorArm::enviar_con_xor(const std::vector<uint8_t>& bytes) {
@@ -112,6 +123,7 @@ void GrabadorArm::enviar_con_xor(const std::vector<uint8_t>& bytes) {
 Resultado GrabadorArm::esperar_ack() {
     if (!ctx_.enlace)
         return Resultado::FalloPuerto;
+    trazar_enviados();
     uint8_t b = 0;
     const int r =
         ctx_.enlace->recibir_byte_nfisico(tabla_retardo_rx[0], stm32::ACK, stm32::NACK, b);
@@ -119,10 +131,12 @@ Resultado GrabadorArm::esperar_ack() {
         return resultado_de(r);
     // A NACK ends the wait at once, and the trace says it was one, not a silence.
     if (b == stm32::NACK) {
-        anotar_traza(ctx_.puerto, "RX->NACK");
+        anotar_traza(ctx_.puerto, linea_traza_bytes(SentidoTraza::RX,
+                                                    std::string(1, static_cast<char>(b)), "NACK"));
         return Resultado::Nack;
     }
-    anotar_traza(ctx_.puerto, "RX->" + std::string(1, static_cast<char>(stm32::ACK)));
+    anotar_traza(ctx_.puerto,
+                 linea_traza_bytes(SentidoTraza::RX, std::string(1, static_cast<char>(b)), "ACK"));
     return Resultado::Ok;
 }
 
@@ -131,6 +145,8 @@ void GrabadorArm::boot_sqn_STM() {
 }
 
 void GrabadorArm::HW_reset_STM() {
+    trazar_enviados(); // bytes no answer was awaited for
+    ctx_.informador.espera(Espera::Reinicio, duracion_msec(secuencias_dtr::reset_stm));
     ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::reset_stm);
 }
 
@@ -206,7 +222,8 @@ Resultado GrabadorArm::verificar_bloque(const BloqueStm& b) {
     const int r = ctx_.enlace->recibir_bytes_nfisico(tabla_retardo_rx[0], b.datos.size(), leidos);
     if (r != TRAMA_RECIBIDA)
         return resultado_de(r);
-    anotar_traza(ctx_.puerto, "RX->" + std::string(leidos.begin(), leidos.end()));
+    anotar_traza(ctx_.puerto,
+                 linea_traza_bytes(SentidoTraza::RX, std::string(leidos.begin(), leidos.end())));
     for (size_t i = 0; i < leidos.size(); ++i) {
         if (leidos[i] != b.datos[i]) {
             char linea[96];
@@ -268,6 +285,7 @@ Resultado GrabadorArm::grabar_micro_STM(const std::string& texto, int32_t total)
         return reintentar(INTENTOS_INIT_STM, Resultado::SinRespuesta,
                           [this] { return Init_COM_STM(); });
     };
+    ctx_.informador.espera(Espera::Entrada, 0);
     boot_sqn_STM();
     Resultado r = sincronizar();
     if (r != Resultado::Ok) {
@@ -280,7 +298,12 @@ Resultado GrabadorArm::grabar_micro_STM(const std::string& texto, int32_t total)
         if (r != Resultado::Ok) {
             estado(NO_DETECTADO_ARM);
         } else {
-            r = ctx_.detenido() ? Resultado::Interrumpido : ER_STM();
+            if (ctx_.detenido()) {
+                r = Resultado::Interrumpido;
+            } else {
+                ctx_.informador.espera(Espera::Borrado, 0);
+                r = ER_STM();
+            }
             if (r == Resultado::Ok) {
                 ctx_.esperar(PAUSA_TRAS_BORRADO);
                 r = WM_STM(imagen, caracteres, total);

@@ -76,6 +76,7 @@ Resultado GrabadorXa::grabar_micro(const std::string& imagen, int32_t total) {
         (void)unidad.enviar_linea_eco_datos(tabla_velocidad, tabla_ack_normal, INTENTOS_LINEA);
 
     mostrar(Mensaje::BorrandoBloque1);
+    ctx_.informador.espera(Espera::Borrado, 0);
 
     static const std::array<const std::string*, 5> bloques = {
         &tabla_borrar_bloque0, &tabla_borrar_bloque1, &tabla_borrar_bloque2, &tabla_borrar_bloque3,

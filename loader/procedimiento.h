@@ -13,6 +13,16 @@
 
 class Tinterface_enlace;
 
+// The waits of a load between its transfers, when no byte count moves: the front
+// end says what is going on and that it goes on.
+enum class Espera {
+    Entrada,      // bringing the controller into its loader
+    Borrado,      // the controller erases its memory
+    Pausa,        // a fixed pause of the protocol (its length given)
+    Reinicio,     // a DTR reset of the unit (its length given)
+    Comprobacion, // reading the version back after the load
+};
+
 // How a procedure reports while it runs. The worker forwards each call to its
 // front end through its synchronised callbacks.
 class Informador {
@@ -28,6 +38,8 @@ public:
     // A text beside the message table: what the entry shown cannot say (the
     // versions that differ, why an image was refused).
     virtual void aviso(const std::string& texto) = 0;
+    // A wait begins (msec: its length when it is a fixed one, else 0).
+    virtual void espera(Espera /*que*/, int32_t /*msec*/) {}
 };
 
 // The outcome of a procedure. The load sequence alone turns it into what the
@@ -56,9 +68,14 @@ struct Contexto {
 
     // A prescribed pause of the protocol, on the time source.
     void esperar(int32_t msec) const {
+        // Pauses an operator would notice are announced; the short ones between
+        // bytes and frames are not.
+        if (msec >= PAUSA_ANUNCIADA_MSEC)
+            informador.espera(Espera::Pausa, msec);
         if (msec > 0)
             reloj.sleepFor(ms(msec));
     }
+    static constexpr int32_t PAUSA_ANUNCIADA_MSEC = 1000;
 };
 
 // The outcome of an exchange's result code.

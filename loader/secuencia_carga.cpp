@@ -271,6 +271,7 @@ void Tmgrupo_superv::cargar_firmware() {
         if (r == Resultado::Ok) {
             unidad.genera_reset_final();
             estado(texto_mensaje(Mensaje::Espere));
+            espera(Espera::Comprobacion, 0);
             r = estado_con_version(*this, tramas);
         } else if (r == Resultado::Interrumpido || cancelado()) {
             // Stopped between two blocks, lines or frames: the unit is reset to leave

@@ -1,6 +1,7 @@
 #include "loader/seleccion_puerto.h"
 
 #include "common/global.h"
+#include "comms/nombres_puerto.h"
 #include "comms/tint_enlace.h"
 #include "loader/tmgrupo_superv.h"
 
@@ -66,7 +67,48 @@ void empezar_monitorizacion(Tmgrupo_superv& g, const AccionesPuerto& a) {
     llamar(a.iniciarMonitor);
 }
 
+int32_t abrir(Tinterface_enlace& l, int idx) {
+    return l.abrir_interface(static_cast<uint8_t>(idx), MODO_RS232, BAUDIOS_UNIDAD, 8, 1, 'N', 0,
+                             THRESHOLD08, BUFFER_PUERTO, BUFFER_PUERTO, AJUSTE_RS485_DEF);
+}
+
+// On the worker's thread: the port is opened there and stays with it, so it is never
+// handed between threads; the status refresh follows at the worker's next pass.
+void abrir_en_trabajador(Tmgrupo_superv& g, Tinterface_enlace& l, int idx) {
+    if (abrir(l, idx) == 1) {
+        l.set_error_open(true);
+        grabar_firmware.store(false);
+        if (SupervisorListener* li = g.listener()) {
+            li->setStatusText(texto_fallo_apertura(idx));
+            li->portOpenDone(false);
+        }
+        return;
+    }
+    g.genera_reset_inicial();
+    pedir_estado.store(true);
+    hab_traza.store(true);
+    g.fmon.store(true);
+    if (SupervisorListener* li = g.listener())
+        li->portOpenDone(true);
+}
+
 } // namespace
+
+std::string motivo_fallo_apertura(int /*idx*/) {
+    // The serial layer keeps no reason for a failed open yet; once it does (no such
+    // device, permission denied, held by another program), it is returned here.
+    return {};
+}
+
+std::string texto_fallo_apertura(int idx) {
+    std::string t = texto_mensaje(MSG_ERROR_PUERTO) + std::to_string(idx + 1);
+    const std::string dispositivo = nombre_puerto(idx);
+    if (!dispositivo.empty())
+        t += " (" + dispositivo + ")";
+    if (const std::string motivo = motivo_fallo_apertura(idx); !motivo.empty())
+        t += "\n" + motivo;
+    return t;
+}
 
 ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
                                       const AccionesPuerto& acciones) {
@@ -78,6 +120,14 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
     if (viejo == nuevo && monitorizando(nuevo))
         return ResultadoSeleccion::SinCambio;
 
+    // A port still being opened by its worker is monitored once that ends, and is
+    // then given up like any other.
+    if (indice_valido(viejo))
+        if (Tmgrupo_superv* gv = grupos_supev[static_cast<size_t>(viejo)].load())
+            while (!gv->esperar_tarea(TRAMO_ESPERA))
+                llamar(acciones.procesarEventos);
+    if (viejo == nuevo && monitorizando(nuevo))
+        return ResultadoSeleccion::SinCambio;
     tipo_vtr = TIPO_VTR_NONE;
     if (indice_valido(viejo) && monitorizando(viejo))
         parar_monitorizacion(viejo, acciones);
@@ -103,7 +153,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
         return ResultadoSeleccion::Abierto;
     }
     // A close already running ends before the port is opened again.
-    while (!g->esperar_cierre(TRAMO_ESPERA))
+    while (!g->esperar_cierre(TRAMO_ESPERA) || !g->esperar_tarea(TRAMO_ESPERA))
         llamar(acciones.procesarEventos);
 
     Tinterface_enlace* l = puertos[idx].load();
@@ -113,9 +163,14 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
     }
     ResultadoSeleccion r;
     if (!l->abierto() && !l->error_open()) {
-        const int32_t abierto =
-            l->abrir_interface(static_cast<uint8_t>(nuevo), MODO_RS232, BAUDIOS_UNIDAD, 8, 1, 'N',
-                               0, THRESHOLD08, BUFFER_PUERTO, BUFFER_PUERTO, AJUSTE_RS485_DEF);
+        if (acciones.abrirEnTrabajador) {
+            mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+            llamar(acciones.iniciarMonitor);
+            llamar(acciones.procesarEventos);
+            g->encargar([g, l, nuevo] { abrir_en_trabajador(*g, *l, nuevo); });
+            return ResultadoSeleccion::Abriendo;
+        }
+        const int32_t abierto = abrir(*l, nuevo);
         if (abierto == 1) {
             mostrar(acciones, texto_mensaje(MSG_ERROR_PUERTO) + std::to_string(nuevo + 1));
             l->set_error_open(true);
@@ -158,6 +213,9 @@ void liberar_trabajadores() {
             continue;
         // Nobody is left to show anything.
         g->setListener(nullptr);
+        // A port still being opened or reset by the worker is its own first.
+        while (g->en_ejecucion() && !g->esperar_tarea(TRAMO_ESPERA))
+            procesar_eventos_propios();
         // An open port belongs to the worker's thread, which closes it itself.
         Tinterface_enlace* l = puertos[i].load();
         if (l && l->abierto() && g->en_ejecucion()) {

@@ -17,13 +17,27 @@ struct AccionesPuerto {                    // front-end hooks, all run on the ca
     std::function<void(const std::string&)> mostrarEstado; // status line text
     std::function<void()> falloApertura;                   // hide progress, disable Load
     std::function<void()> iniciarMonitor;                  // start the trace timer
+    // Open the port and run the initial reset on the port's worker, not on the
+    // caller's thread: the call returns at once (Abriendo) and the worker's listener
+    // hears the outcome (portOpenDone, the status line for a failure). A window
+    // must not be held for the seconds this takes; a headless caller may.
+    bool abrirEnTrabajador = false;
 };
 
 enum class ResultadoSeleccion {
     Abierto,       // the port is open and its worker monitors it, a status refresh pending
     FalloApertura, // the port cannot be opened (now, or it failed before): its worker stays idle
-    SinCambio      // the port was already the monitored one: nothing was touched
+    SinCambio,     // the port was already the monitored one: nothing was touched
+    Abriendo       // the worker is opening the port (abrirEnTrabajador)
 };
+
+// The status text of a port that cannot be opened: the table's entry 6 with the COM
+// number and the device it stands for ("Error: Port --> COM3 (/dev/ttyS2)"), and on
+// a second line why, when the serial layer says.
+std::string texto_fallo_apertura(int idx);
+// Why the port of index idx could not be opened, as the serial layer tells it; empty
+// while it does not. The one place the reason reaches the front ends from.
+std::string motivo_fallo_apertura(int idx);
 
 // Selects the port index `nuevo` (0..3): stops the old port's monitoring worker,
 // creates the worker and link object of the new port if needed, opens the port at

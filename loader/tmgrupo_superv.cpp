@@ -119,6 +119,8 @@ void Tmgrupo_superv::Execute() {
     fprogreso = 0;
     error_max_ficheros = false;
     while (!ffin_tarea.load(std::memory_order_acquire)) {
+        if (ftarea_pendiente.load(std::memory_order_acquire))
+            ejecutar_tarea();
         if (fmon.load(std::memory_order_acquire)) {
             // Both requests guard their own steps; these handlers are the last line,
             // so that the thread never dies with a request flag left set.
@@ -147,7 +149,8 @@ void Tmgrupo_superv::Execute() {
             // given in between still wakes the wait.
             if (!ffin_tarea.load(std::memory_order_acquire) &&
                 !fmon.load(std::memory_order_acquire) &&
-                !fcerrar_int.load(std::memory_order_acquire)) {
+                !fcerrar_int.load(std::memory_order_acquire) &&
+                !ftarea_pendiente.load(std::memory_order_acquire)) {
                 fen_reposo.store(true);
                 if (Tevento::wait_any(fstopsuperv_event, ts, farranquesuperv_event, ta) == 0)
                     ffin_tarea.store(true, std::memory_order_release);
@@ -179,6 +182,42 @@ void Tmgrupo_superv::cerrar_puerto() {
         fcerrando = false;
     }
     fcierre_cv.notify_all();
+}
+
+void Tmgrupo_superv::encargar(std::function<void()> tarea) {
+    {
+        std::lock_guard<std::mutex> lock(ftarea_m);
+        ftarea = std::move(tarea);
+        ftarea_en_curso = true;
+        ftarea_pendiente.store(true, std::memory_order_release);
+    }
+    farranquesuperv_event.pulse();
+}
+
+void Tmgrupo_superv::ejecutar_tarea() {
+    std::function<void()> f;
+    {
+        std::lock_guard<std::mutex> lock(ftarea_m);
+        f = std::move(ftarea);
+        ftarea = nullptr;
+        ftarea_pendiente.store(false, std::memory_order_release);
+    }
+    try {
+        if (f)
+            f();
+    } catch (...) {
+        // The task reports its own outcome; the thread goes on serving requests.
+    }
+    {
+        std::lock_guard<std::mutex> lock(ftarea_m);
+        ftarea_en_curso = false;
+    }
+    ftarea_cv.notify_all();
+}
+
+bool Tmgrupo_superv::esperar_tarea(std::chrono::milliseconds max) {
+    std::unique_lock<std::mutex> lock(ftarea_m);
+    return ftarea_cv.wait_for(lock, max, [&] { return !ftarea_en_curso; });
 }
 
 bool Tmgrupo_superv::anular_cierre() {
@@ -240,6 +279,14 @@ void Tmgrupo_superv::crc(uint32_t crc) {
 
 void Tmgrupo_superv::version_acargar(const std::string& version) {
     doversion_acargar(version);
+}
+
+void Tmgrupo_superv::espera(Espera que, int32_t msec) {
+    // Only a load shows its waits: a status refresh has no progress to keep alive.
+    if (!grabar_firmware.load(std::memory_order_acquire))
+        return;
+    if (auto* l = listener())
+        l->showWait(que, msec);
 }
 
 void Tmgrupo_superv::aviso(const std::string& texto) {

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -76,6 +77,13 @@ public:
     // Waits up to max for a requested or running close of the port to end; true when
     // none is left. A close runs between requests, so it never waits for a load.
     bool esperar_cierre(std::chrono::milliseconds max);
+
+    // Runs `tarea` on the worker's thread between requests (the port's open and its
+    // initial reset, which take seconds the front end's thread must not wait).
+    void encargar(std::function<void()> tarea);
+    // Waits up to max for the task handed over to end; true when none is left.
+    // What the task did is visible to the caller once this returned true.
+    bool esperar_tarea(std::chrono::milliseconds max);
 
     // Requests a load of `trabajo`: the worker keeps its own copy, taken before the
     // request flag is raised, and the load reads nothing else of the front end's.
@@ -138,6 +146,7 @@ public:
     void crc(uint32_t crc) override;
     void version_acargar(const std::string& version) override;
     void aviso(const std::string& texto) override;
+    void espera(Espera que, int32_t msec) override;
 
     // The start-up reset, run by the front end on its own thread when it selects
     // the port (before this worker monitors it).
@@ -170,6 +179,13 @@ private:
     std::condition_variable fcierre_cv;
     bool fcerrando = false; // guarded by fcierre_m
     void cerrar_puerto();
+    // The task handed over by encargar, run by the thread between requests.
+    std::mutex ftarea_m;
+    std::condition_variable ftarea_cv;
+    std::function<void()> ftarea;              // guarded by ftarea_m
+    bool ftarea_en_curso = false;              // guarded by ftarea_m: handed over, not yet ended
+    std::atomic<bool> ftarea_pendiente{false}; // handed over, not yet started
+    void ejecutar_tarea();
 };
 
 // The version an identification line names for unit firmware: the three digits

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Renders every page of the window (Update before and after a load, Monitor, About)
-# to docs/screenshots/*.png, on the offscreen platform against the built-in
-# simulated ARM unit in simulated time.
+# Renders every page of the window (Update before and after a load, the image choice
+# of a joint file, Monitor, About) and the Update page in each of the four languages
+# (update_fr/es/en/it.png) to docs/screenshots/*.png, on the offscreen platform
+# against the built-in simulated units in simulated time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"

@@ -238,7 +238,7 @@ TEST_F(ProgramacionArm, FailuresStopTheSequenceAndResetTheController) {
         EXPECT_EQ(gc.rec.estados(), c.mensajes());
         // A NACK is traced as one; a silence leaves no line.
         const auto traza = gc.takeTrace();
-        EXPECT_EQ(std::count(traza.begin(), traza.end(), "RX->NACK"),
+        EXPECT_EQ(std::count(traza.begin(), traza.end(), "RX->1F NACK"),
                   c.resultado == Resultado::Nack ? 1 : 0);
         SimArmBootloader& b = gc.unidad().armBootloader();
         const auto& cmds = b.commands();
@@ -355,7 +355,7 @@ TEST_F(ProgramacionArm, ReadBackCatchesWhatTheFlashDoesNotHold) {
         // Block 2 starts at 0x08000100 (128 bytes); the byte in its middle was changed.
         {"second block stored wrong", corrupto, Resultado::NoVerificado,
          "ER->Read-back differs at 08000140: written "},
-        {"read refused", sin_lectura, Resultado::Nack, "RX->NACK"},
+        {"read refused", sin_lectura, Resultado::Nack, "RX->1F NACK"},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nombre);

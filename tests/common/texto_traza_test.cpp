@@ -28,4 +28,29 @@ TEST(TextoTrazaVisible, RawBytesBecomeOneReadableLine) {
     }
 }
 
+// The bytes of one exchange in one direction make one line, written as frames are,
+// with the answer's name when it has one.
+TEST(LineaTrazaBytes, OneLinePerDirectionWithNamedAnswers) {
+    const struct {
+        SentidoTraza sentido;
+        std::string bytes;
+        std::string nombre;
+        std::string linea;
+    } cases[] = {
+        {SentidoTraza::TX, "\x7F", "", "TX->7F"},
+        {SentidoTraza::TX, "\x31\xCE", "", "TX->31,CE"},
+        {SentidoTraza::RX, "\x79", "ACK", "RX->79 ACK"},
+        {SentidoTraza::RX, "\x1F", "NACK", "RX->1F NACK"},
+        {SentidoTraza::TX, std::string("\x08\x00\x00\x00\x08", 5), "", "TX->08,00,00,00,08"},
+        {SentidoTraza::RX, std::string("\x00\x0A\xFF", 3), "", "RX->00,0A,FF"},
+        {SentidoTraza::RX, "", "ACK", ""}, // nothing received, no line
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.linea);
+        EXPECT_EQ(linea_traza_bytes(c.sentido, c.bytes, c.nombre), c.linea);
+        // The line stays as it is on the Monitor page.
+        EXPECT_EQ(texto_traza_visible(c.linea), QString::fromStdString(c.linea));
+    }
+}
+
 } // namespace

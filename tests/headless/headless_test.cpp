@@ -424,7 +424,7 @@ TEST_F(HeadlessTest, TraceFileHoldsEveryTracedLineStartingWithTheStatusRequest) 
     EXPECT_TRUE(errText.isEmpty());
 
     // "-" is standard error, and a load's trace arrives whole (drained to the end):
-    // one line per frame the unit received, the bootloader's raw bytes between.
+    // one line per frame the unit received, the bootloader's exchanges between.
     SimUnit& u = unit();
     ASSERT_EQ(run({"--port", "sim:arm", "--file", ARM_SAMPLE, "--trace", "-"}), ExitOk);
     const QStringList lines = errLines();
@@ -432,10 +432,10 @@ TEST_F(HeadlessTest, TraceFileHoldsEveryTracedLineStartingWithTheStatusRequest) 
     EXPECT_EQ(lines.first(), "TX->A5,04,00,00,00,00,FC");
     EXPECT_EQ(lines.filter(QRegularExpression("^TX->A5,")).size(),
               static_cast<qsizetype>(u.software().records().frames.size()));
-    // The bootloader's synchronisation byte, readable, and like every line it names
-    // its direction.
-    EXPECT_TRUE(lines.contains("TX-><7F>"));
-    EXPECT_TRUE(lines.contains("RX->y"));
+    // The bootloader's exchanges, one line per direction: synchronisation and its ACK;
+    // like every line, each names its direction.
+    EXPECT_TRUE(lines.contains("TX->7F"));
+    EXPECT_TRUE(lines.contains("RX->79 ACK"));
     for (const QString& l : lines)
         EXPECT_TRUE(l.startsWith("TX->") || l.startsWith("RX->") || l.startsWith("ER->"))
             << l.toStdString();

@@ -54,5 +54,30 @@ TEST_F(Pictures, ImageChoiceOfAJointFile) {
     ASSERT_TRUE(elegirPuerto(0));
     elegirFichero(muestra("vtr900_joint.hex"));
     load()->click();
+    c<QRadioButton>("RadioButton1")->click(); // the operator takes CLASS A
     foto("update_choice.png");
+}
+
+// The Update page in each language of the dictionary, a unit found and a file chosen.
+TEST_F(Pictures, FormInEveryLanguage) {
+    ASSERT_TRUE(QDir().mkpath(carpeta));
+    const struct {
+        QLocale::Language idioma;
+        const char* fichero;
+    } idiomas[] = {{QLocale::French, "update_fr.png"},
+                   {QLocale::Spanish, "update_es.png"},
+                   {QLocale::English, "update_en.png"},
+                   {QLocale::Italian, "update_it.png"}};
+    conUnidad(0, SimUnit::Controller::ARM);
+    for (const auto& k : idiomas) {
+        SCOPED_TRACE(k.fichero);
+        QLocale::setDefault(QLocale(k.idioma));
+        crearVentana();
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        ASSERT_TRUE(elegirPuerto(0));
+        elegirFichero(muestra("vtr900_arm_0412.hex"));
+        foto(k.fichero);
+        w.reset();
+    }
 }

@@ -62,6 +62,7 @@ public:
             if (auto* mb = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 textos << mb->text();
                 iconos << mb->icon();
+                nombres << mb->accessibleName();
                 mb->accept();
             }
         });
@@ -69,6 +70,7 @@ public:
     }
     QStringList textos;
     QList<QMessageBox::Icon> iconos;
+    QStringList nombres; // accessible names
 
 private:
     QTimer timer_;

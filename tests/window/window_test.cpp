@@ -6,7 +6,9 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -16,6 +18,10 @@
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextStream>
+#include <QThread>
+
+#include <condition_variable>
+#include <mutex>
 
 #include <map>
 
@@ -86,10 +92,10 @@ TEST_F(VentanaTest, FormHasItsControlsCaptionsAndStartStates) {
     EXPECT_FALSE(tabs->isTabVisible(1)) << "the Monitor tab is for service work only";
     EXPECT_EQ(tabs->currentIndex(), 0);
 
-    const std::map<const char*, const char*> grupos = {{"GroupBox3", " VTR-900 "},
-                                                       {"GroupBox1", " Files  "},
-                                                       {"GroupBox2", " Port  "},
-                                                       {"GroupBox4", " Status  "},
+    const std::map<const char*, const char*> grupos = {{"GroupBox3", "VTR-900"},
+                                                       {"GroupBox1", "Files"},
+                                                       {"GroupBox2", "Port"},
+                                                       {"GroupBox4", "Status"},
                                                        {"GroupBox5", "Version"}};
     for (const auto& [n, t] : grupos)
         EXPECT_EQ(c<QGroupBox>(n)->title(), t) << n;
@@ -109,10 +115,10 @@ TEST_F(VentanaTest, FormHasItsControlsCaptionsAndStartStates) {
                                                        {"Label1", "Messages"},
                                                        {"ProductName", "Firmware Loader"},
                                                        {"Version", "Version:  2.10"},
-                                                       {"StaticText_version", ""},
-                                                       {"StaticText_modulo", ""},
-                                                       {"StaticText_version_acargar", ""},
-                                                       {"Label_estado", ""}};
+                                                       {"StaticText_version", "\u2014"},
+                                                       {"StaticText_modulo", "\u2014"},
+                                                       {"StaticText_version_acargar", "\u2014"},
+                                                       {"Label_estado", "\u2014"}};
     for (const auto& [n, t] : textos)
         EXPECT_EQ(texto(n), t) << n;
     const std::map<const char*, const char*> botones = {
@@ -161,9 +167,31 @@ TEST_F(VentanaTest, EveryInputIsNamedForAssistiveTechnology) {
     for (const char* n :
          {"LMDProgressFill_progreso", "Memo_tramas_tx", "SpeedButton1", "SpeedButton_fichero"})
         EXPECT_FALSE(c(n)->accessibleName().isEmpty()) << n;
-    for (const char* n :
-         {"Label_estado", "StaticText_version", "StaticText_modulo", "StaticText_version_acargar"})
+    for (const char* n : {"Label_estado", "StaticText_version", "StaticText_modulo",
+                          "StaticText_version_acargar"}) {
         EXPECT_TRUE(c(n)->accessibleName().isEmpty()) << n << " shows a value";
+        // Empty, it reads as empty rather than as its caption.
+        QAccessibleInterface* ai = QAccessible::queryAccessibleInterface(c(n));
+        ASSERT_NE(ai, nullptr);
+        EXPECT_EQ(ai->text(QAccessible::Name), TPagesDlg_principal::SIN_VALOR) << n;
+    }
+    EXPECT_FALSE(c("PageControl_principal")->accessibleName().isEmpty());
+    for (QGroupBox* g : w->findChildren<QGroupBox*>())
+        EXPECT_EQ(g->title(), g->title().trimmed()) << g->objectName().toStdString();
+
+    // Each image of a joint file is tied to the product families it serves.
+    const struct {
+        const char* opcion;
+        std::array<const char*, 2> etiquetas;
+    } imagenes[] = {{"RadioButton3", {"Label9", "Label10"}},
+                    {"RadioButton1", {"Label11", "Label13"}}};
+    for (const auto& k : imagenes) {
+        auto* opcion = c(k.opcion);
+        for (const char* e : k.etiquetas) {
+            EXPECT_EQ(c<QLabel>(e)->buddy(), opcion) << e;
+            EXPECT_TRUE(opcion->accessibleDescription().contains(texto(e))) << k.opcion;
+        }
+    }
 }
 
 TEST_F(VentanaTest, ServiceShortcutRevealsTheMonitorTab) {
@@ -220,6 +248,99 @@ TEST_F(VentanaTest, SelectingAPortOpensItAndDetectsTheUnit) {
     EXPECT_TRUE(w->Timer_eventos().isActive());
 }
 
+// Simulated time that holds every wait made off the window's thread until it is let
+// go: the worker stops in the middle of a prescribed pause while the test looks at
+// the window. Waits on the window's thread are counted (there should be none).
+class RelojRetenido final : public TimeSource {
+public:
+    explicit RelojRetenido(SimClock& base) : base_(base) {}
+    Tiempo now() const override { return base_.now(); }
+    bool isSimulated() const override { return true; }
+    void sleepUntil(Tiempo t) override {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            ++enHiloVentana;
+        } else {
+            std::unique_lock<std::mutex> l(m_);
+            ++retenidas_;
+            cv_.wait(l, [&] { return suelto_; });
+        }
+        base_.sleepUntil(t);
+    }
+    void soltar() {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            suelto_ = true;
+        }
+        cv_.notify_all();
+    }
+    int retenidas() {
+        std::lock_guard<std::mutex> l(m_);
+        return retenidas_;
+    }
+    std::atomic<int> enHiloVentana{0};
+
+private:
+    SimClock& base_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    int retenidas_ = 0; // guarded by m_
+    bool suelto_ = false;
+};
+
+class ContadorPintado : public QObject {
+public:
+    std::atomic<int> n{0};
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++n;
+        return false;
+    }
+};
+
+// Choosing a port never freezes the window: the port is opened and the unit reset on
+// the port's worker, "Detecting" shows at once, the window repaints while the reset
+// runs, and Load waits for the unit to be found.
+TEST_F(VentanaTest, WindowProcessesEventsWhileTheInitialResetRuns) {
+    RelojRetenido retenido(clock);
+    fijar_reloj(&retenido);
+    struct Fin { // whatever happens, the worker is let go before the clock goes
+        std::unique_ptr<TPagesDlg_principal>& ventana;
+        SimClock& base;
+        RelojRetenido& r;
+        ~Fin() {
+            r.soltar();
+            ventana.reset();
+            fijar_reloj(&base);
+        }
+    } fin{w, clock, retenido};
+    conUnidad(0, SimUnit::Controller::ARM);
+    crearVentana();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+
+    radioPuerto(0)->click();
+    EXPECT_EQ(texto("Label_estado"), "Detecting VTR-900 ...");
+    ASSERT_TRUE(esperarQue([&] { return retenido.retenidas() > 0; }, 5000))
+        << "the worker runs the reset";
+    EXPECT_EQ(retenido.enHiloVentana.load(), 0) << "nothing waits on the window's thread";
+    EXPECT_FALSE(pedir_estado) << "the reset is still running";
+    EXPECT_FALSE(load()->isEnabled());
+    EXPECT_FALSE(radioPuerto(1)->isEnabled()) << "the port choice waits for the reset";
+
+    ContadorPintado pintado;
+    c("Label_estado")->installEventFilter(&pintado);
+    QElapsedTimer t;
+    t.start();
+    c("Label_estado")->update();
+    EXPECT_TRUE(esperarQue([&] { return pintado.n > 0; }, 100)) << "repainted within 100 ms";
+    c("Label_estado")->removeEventFilter(&pintado);
+
+    retenido.soltar();
+    ASSERT_TRUE(esperarQue([&] { return load()->isEnabled() && !pedir_estado; }));
+    EXPECT_TRUE(estadosMostrados().contains(" VTR-900 found"));
+    EXPECT_TRUE(radioPuerto(1)->isEnabled());
+}
+
 TEST_F(VentanaTest, PortThatCannotOpenShowsItsNumberOnceAndRefreshDoesNothing) {
     crearVentana();
     auto* refrescar = c<QToolButton>("SpeedButton1");
@@ -227,16 +348,22 @@ TEST_F(VentanaTest, PortThatCannotOpenShowsItsNumberOnceAndRefreshDoesNothing) {
     EXPECT_TRUE(estadosMostrados().isEmpty());
     EXPECT_FALSE(pedir_estado);
 
+    // The port's worker tries to open it; the window says what it is doing at once
+    // and then why it could not, naming the device behind the COM.
+    const QString error = QStringLiteral("Error: Port --> COM3 (/nonexistent/vtr900-port2)");
     radioPuerto(2)->click();
-    EXPECT_EQ(estadosMostrados(), QStringList{"Error: Port --> COM3"});
-    EXPECT_EQ(texto("Label_estado"), "Error: Port --> COM3");
+    ASSERT_TRUE(esperarQue([&] { return texto("Label_estado").startsWith("Error"); }));
+    EXPECT_EQ(estadosMostrados(), (QStringList{"Detecting VTR-900 ...", error}));
+    EXPECT_EQ(texto("Label_estado").split('\n').first(), error);
     EXPECT_FALSE(load()->isEnabled());
     EXPECT_TRUE(c("LMDProgressFill_progreso")->isHidden());
+    ASSERT_TRUE(esperarQue([&] { return radioPuerto(1)->isEnabled(); }))
+        << "the port choice comes back";
 
     radioPuerto(2)->click(); // marked failed: nothing is tried or shown again
     refrescar->click();      // and nothing is monitored
     QTest::qWait(20);
-    EXPECT_EQ(estadosMostrados().size(), 1);
+    EXPECT_EQ(estadosMostrados().size(), 2);
     EXPECT_FALSE(pedir_estado);
     EXPECT_FALSE(load()->isEnabled());
     EXPECT_NE(grupos_supev[2].load(), nullptr);
@@ -283,6 +410,53 @@ TEST_F(VentanaTest, SecondPortStopsTheFirstWorkerAndOpensItsOwn) {
     EXPECT_EQ(texto("StaticText_version"), "4.10");
 }
 
+// Beside the four COM buttons, the system's serial ports: the list is filled on
+// demand, and a port taken from it stands in for the checked COM (COM 1 when none
+// is), also when that COM failed to open or watches another unit.
+TEST_F(VentanaTest, PortListNamesTheCheckedComAndOpensIt) {
+    crearVentana();
+    std::vector<PuertoSistema> sistema;
+    w->setListaPuertos([&] { return sistema; });
+    auto* lista = c<QComboBox>("ComboBox_puertos");
+    EXPECT_EQ(lista->count(), 0);
+    PuertoSistema arm;
+    arm.dispositivo = "sim:arm";
+    arm.descripcion = "simulated ARM unit";
+    PuertoSistema xa;
+    xa.dispositivo = "sim:xa";
+    sistema = {arm, xa};
+    EXPECT_EQ(lista->count(), 0) << "only refreshed on demand";
+    c<QToolButton>("SpeedButton_puertos")->click();
+    ASSERT_EQ(lista->count(), 2);
+    EXPECT_EQ(lista->itemText(0), "sim:arm  simulated ARM unit");
+    EXPECT_EQ(lista->itemText(1), "sim:xa");
+    EXPECT_EQ(lista->currentIndex(), -1) << "a refresh chooses nothing";
+
+    radioPuerto(1)->click(); // nothing behind COM 2
+    ASSERT_TRUE(
+        esperarQue([&] { return texto("Label_estado").startsWith("Error: Port --> COM2"); }));
+    ASSERT_TRUE(esperarQue([&] { return lista->isEnabled(); }));
+    const struct {
+        int item;
+        std::string tipo;
+        const char* version;
+    } pasos[] = {{0, TIPO_VTR_ARM, "4.10"}, {1, TIPO_VTR_XA, "3.05"}};
+    for (const auto& p : pasos) {
+        SCOPED_TRACE(p.tipo);
+        // A simulated unit opened by name stays wired to its index: the next name
+        // brings its own.
+        fijar_unidad_simulada(1, nullptr);
+        lista->setCurrentIndex(p.item);
+        emit lista->activated(p.item);
+        ASSERT_TRUE(esperarQue([&] { return load()->isEnabled() && !pedir_estado; }));
+        EXPECT_EQ(puerto_seleccionado.load(), 1);
+        EXPECT_TRUE(radioPuerto(1)->isChecked());
+        EXPECT_EQ(nombre_puerto(1), sistema[static_cast<size_t>(p.item)].dispositivo);
+        EXPECT_EQ(std::string(tipo_vtr), p.tipo);
+        EXPECT_EQ(texto("StaticText_version"), p.version);
+    }
+}
+
 // A port with nothing that answers behind it: the unit is not found and Load stays
 // disabled, also once a file is chosen, until a unit is found on the port shown.
 TEST_F(VentanaTest, NoUnitNoLoad) {
@@ -298,7 +472,7 @@ TEST_F(VentanaTest, NoUnitNoLoad) {
     radioPuerto(0)->click();
     ASSERT_TRUE(esperarQue([&] {
         return estadosMostrados().contains(" VTR-900 not found") && !pedir_estado &&
-               texto("Label_estado").isEmpty();
+               texto("Label_estado") == TPagesDlg_principal::SIN_VALOR;
     }));
     EXPECT_FALSE(load()->isEnabled());
     for (const char* f : {"vtr900_arm_0412.hex", "vtr900_joint.hex", "module_xyz100_0102.bin"}) {
@@ -347,6 +521,19 @@ TEST_P(CargaTest, LoadEndsWithUpdateCompletedAndTheNewVersion) {
     EXPECT_TRUE(c("GroupBox5")->isHidden()) << "no image choice for this load";
     EXPECT_TRUE(c("Label_progreso")->isHidden());
     EXPECT_TRUE(unidad->software().records().completed);
+
+    // The Monitor page: every line names its direction or is an XA text line, and the
+    // ARM bootloader's exchanges come as one line per command and per answer.
+    w->Timer_eventosTimer();
+    const QStringList memo = c<QPlainTextEdit>("Memo_tramas_tx")->toPlainText().split('\n');
+    if (k.unidad == SimUnit::Controller::ARM) {
+        EXPECT_TRUE(memo.contains("TX->7F"));
+        EXPECT_TRUE(memo.contains("TX->31,CE")) << "Write Memory with its complement";
+        EXPECT_TRUE(memo.contains("RX->79 ACK"));
+        for (const QString& l : memo)
+            EXPECT_TRUE(l.startsWith("TX->") || l.startsWith("RX->") || l.startsWith("ER->"))
+                << l.toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -358,25 +545,109 @@ INSTANTIATE_TEST_SUITE_P(
                   "4.12"}),
     [](const ::testing::TestParamInfo<CasoCarga>& i) { return std::string(i.param.nombre); });
 
+// A unit that still reports its old version after a load: the result names both
+// versions on the line below the table's text.
+TEST_F(VentanaTest, LoadThatLeavesTheOldVersionShowsBothVersions) {
+    auto arm = conUnidad(0, SimUnit::Controller::ARM);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra("vtr900_arm_0412.hex"));
+    auto cfg = arm->software().config();
+    cfg.keepOldVersion = true;
+    arm->software().setConfig(cfg);
+    ASSERT_TRUE(cargarYEsperar());
+    EXPECT_EQ(texto("Label_estado"), "Error: Invalid Update\nUnit reports 4.10, file is 4.12");
+}
+
+// Between the transfers of a load the window says what is going on and shows that
+// it goes on: a busy bar and the phase, the fixed pauses with their seconds; the byte
+// counts bring the percentage back, and the result is shown with no bar.
+struct CasoEsperas {
+    const char* nombre;
+    const char* fichero;
+    SimUnit::Controller unidad;
+    std::vector<QString> fases; // in this order (others may come in between)
+};
+
+void PrintTo(const CasoEsperas& k, std::ostream* os) {
+    *os << k.nombre;
+}
+
+class EsperasTest : public VentanaTest, public ::testing::WithParamInterface<CasoEsperas> {};
+
+TEST_P(EsperasTest, WaitsOfALoadShowTheirPhaseOnABusyBar) {
+    const CasoEsperas& k = GetParam();
+    conUnidad(0, k.unidad);
+    crearVentana();
+    ASSERT_TRUE(elegirPuerto(0));
+    elegirFichero(muestra(k.fichero));
+    QStringList vistas;
+    bool siempreOcupada = true;
+    auto* barra = c<QProgressBar>("LMDProgressFill_progreso");
+    QObject::connect(w.get(), &TPagesDlg_principal::esperaMostrada, [&](const QString& t) {
+        vistas << t;
+        siempreOcupada = siempreOcupada && barra->maximum() == 0 && !barra->isHidden();
+    });
+    QList<int> valores;
+    QObject::connect(barra, &QProgressBar::valueChanged, [&](int v) {
+        if (barra->maximum() == 100)
+            valores << v;
+    });
+    ASSERT_TRUE(cargarYEsperar());
+    EXPECT_EQ(texto("Label_estado"), "OK: Update completed");
+    EXPECT_TRUE(siempreOcupada) << "every wait shows a busy bar";
+    qsizetype desde = 0;
+    for (const QString& f : k.fases) {
+        const qsizetype i = vistas.indexOf(f, desde);
+        EXPECT_GE(i, 0) << f.toStdString()
+                        << " not shown in order: " << vistas.join(" | ").toStdString();
+        if (i >= 0)
+            desde = i + 1;
+    }
+    EXPECT_FALSE(valores.isEmpty()) << "the transfers still count their bytes";
+    EXPECT_EQ(barra->maximum(), 100) << "no busy bar left behind";
+    EXPECT_TRUE(c("Label_fase")->isHidden());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cargas, EsperasTest,
+    ::testing::Values(CasoEsperas{"ArmUnit",
+                                  "vtr900_arm_0412.hex",
+                                  SimUnit::Controller::ARM,
+                                  {"Entering the unit's loader", "Erasing the memory",
+                                   "Waiting for the unit (5 s)", "Resetting the unit (4 s)",
+                                   "Checking the version"}},
+                      CasoEsperas{"XaUnit",
+                                  "vtr900_xa_0310.hex",
+                                  SimUnit::Controller::XA,
+                                  {"Entering the unit's loader (3 s)", "Erasing the memory",
+                                   "Resetting the unit (2 s)", "Checking the version"}}),
+    [](const ::testing::TestParamInfo<CasoEsperas>& i) { return std::string(i.param.nombre); });
+
 TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     auto xa = conUnidad(0, SimUnit::Controller::XA);
     crearVentana();
     ASSERT_TRUE(elegirPuerto(0));
     elegirFichero(muestra("vtr900_joint.hex"));
     EXPECT_EQ(texto("StaticText_modulo"), "VTR-900");
-    EXPECT_EQ(texto("StaticText_version_acargar").trimmed(), "");
+    EXPECT_EQ(texto("StaticText_version_acargar"), TPagesDlg_principal::SIN_VALOR);
     const auto framesAntes = xa->software().records().frames.size();
 
-    load()->click();
+    // A double click on Load: the first press shows the choice, the second finds
+    // Load disabled until the operator takes an image.
+    QTest::mouseClick(load(), Qt::LeftButton);
+    QTest::mouseDClick(load(), Qt::LeftButton);
     EXPECT_FALSE(c("GroupBox5")->isHidden());
-    EXPECT_TRUE(c<QRadioButton>("RadioButton1")->isChecked());
+    EXPECT_FALSE(c<QRadioButton>("RadioButton1")->isChecked());
     EXPECT_FALSE(c<QRadioButton>("RadioButton3")->isChecked());
     EXPECT_EQ(texto("Label_estado"), "Select Version");
-    EXPECT_EQ(texto("StaticText_version_acargar"), "3.06");
-    EXPECT_TRUE(load()->isEnabled());
+    EXPECT_FALSE(load()->isEnabled());
     EXPECT_FALSE(grabar_firmware);
     QTest::qWait(150); // longer than the worker's polling period
     EXPECT_EQ(xa->software().records().frames.size(), framesAntes) << "nothing sent yet";
+    c<QRadioButton>("RadioButton1")->click();
+    EXPECT_EQ(texto("StaticText_version_acargar"), "3.06");
+    EXPECT_TRUE(load()->isEnabled());
 
     // The operator takes USB-I2C: that image, not CLASS A, is the one loaded.
     c<QRadioButton>("RadioButton3")->click();
@@ -393,10 +664,12 @@ TEST_F(VentanaTest, JointFileOnXaAsksForTheImageAndLoadsTheOneChosen) {
     EXPECT_LT(bytesIguales(classA, memoria), classA.size()) << "and the CLASS A one is not";
 
     // The next Load of the same joint file asks again.
-    load()->click();
+    QTest::mouseClick(load(), Qt::LeftButton);
+    QTest::mouseDClick(load(), Qt::LeftButton);
     EXPECT_FALSE(c("GroupBox5")->isHidden());
     EXPECT_EQ(texto("Label_estado"), "Select Version");
-    EXPECT_TRUE(load()->isEnabled()) << "CLASS A, still checked, is chosen again";
+    EXPECT_FALSE(c<QRadioButton>("RadioButton3")->isChecked()) << "the last choice is not kept";
+    EXPECT_FALSE(load()->isEnabled());
     EXPECT_FALSE(grabar_firmware);
 }
 
@@ -440,9 +713,10 @@ TEST_F(VentanaTest, SelectionIsLockedDuringALoadAndTheLoadKeepsItsImage) {
               hexRecord(0x00, 0x0000, std::vector<uint8_t>(16, 0x5A)), hexEndRecord()})
             f.write(QByteArray::fromStdString(l + "\n"));
     }
-    const char* const bloqueados[] = {"RadioButton_com1", "RadioButton_com2", "RadioButton_com3",
-                                      "RadioButton_com4", "SpeedButton1",     "SpeedButton_fichero",
-                                      "Edit_fichero",     "RadioButton1",     "RadioButton3"};
+    const char* const bloqueados[] = {
+        "RadioButton_com1", "RadioButton_com2",    "RadioButton_com3",   "RadioButton_com4",
+        "SpeedButton1",     "SpeedButton_fichero", "Edit_fichero",       "RadioButton1",
+        "RadioButton3",     "ComboBox_puertos",    "SpeedButton_puertos"};
     const struct {
         const char* caso;
         int nackBloque; // the Write Memory block the bootloader refuses (0 none)
@@ -515,6 +789,8 @@ TEST_F(VentanaTest, LoadRefusesAfterARejectedHeader) {
     EXPECT_EQ(caja[0], "File error");
     EXPECT_TRUE(caja[1].contains("identification line not recognised")) << caja[1].toStdString();
     EXPECT_EQ(cajas.iconos.value(0), QMessageBox::Critical);
+    EXPECT_EQ(cajas.nombres.value(0), QCoreApplication::applicationName())
+        << "a box is announced by its title";
     EXPECT_EQ(QDir::fromNativeSeparators(c<QLineEdit>("Edit_fichero")->text()), malo);
 
     const auto framesAntes = arm->software().records().frames.size();
@@ -682,10 +958,12 @@ TEST_P(IdiomaTest, LocaleChoosesMessagesAndCaptions) {
     EXPECT_EQ(load()->text(), k.load);
     EXPECT_EQ(w->windowTitle(), "VTR-900 Firmware Loader");
     radioPuerto(2)->click();
-    const QString error = k.errorPuerto
-                              ? QString::fromUtf8(k.errorPuerto)
-                              : QString::fromStdString(texto_mensaje(k.mensajes, 6) + "3");
-    EXPECT_EQ(texto("Label_estado"), error);
+    const QString error =
+        (k.errorPuerto ? QString::fromUtf8(k.errorPuerto)
+                       : QString::fromStdString(texto_mensaje(k.mensajes, 6) + "3")) +
+        QStringLiteral(" (/nonexistent/vtr900-port2)");
+    EXPECT_TRUE(esperarQue([&] { return texto("Label_estado").split('\n').first() == error; }))
+        << texto("Label_estado").toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -703,6 +981,78 @@ INSTANTIATE_TEST_SUITE_P(
                                  "broken", 0, "Current Firmware Version", "Load",
                                  "Erreur: Port --> COM3"}),
     [](const ::testing::TestParamInfo<CasoIdioma>& i) { return std::string(i.param.nombre); });
+
+// Every caption of the dictionary fits its control in every language: a control is
+// never given less room than its size hint asks for, on every page and with the
+// image choice shown; Qt's own texts (box and dialog buttons) speak the language too.
+struct CasoAjuste {
+    const char* nombre;
+    QLocale::Language idioma;
+    const char* cancelar; // Qt's own "Cancel" in that language
+};
+
+void PrintTo(const CasoAjuste& k, std::ostream* os) {
+    *os << k.nombre;
+}
+
+class AjusteTest : public VentanaTest, public ::testing::WithParamInterface<CasoAjuste> {};
+
+TEST_P(AjusteTest, EveryCaptionFitsItsControl) {
+    const CasoAjuste& k = GetParam();
+    QLocale::setDefault(QLocale(k.idioma));
+    crearVentana();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    EXPECT_GE(w->width(), TPagesDlg_principal::ANCHO);
+    EXPECT_GE(w->height(), TPagesDlg_principal::ALTO);
+
+    auto comprobar = [&](const char* estado, int minimo) {
+        SCOPED_TRACE(estado);
+        QTest::qWait(5); // the layout settles
+        int vistos = 0;
+        for (QWidget* x : w->findChildren<QWidget*>()) {
+            if (!x->isVisible() || x->window() != w.get())
+                continue;
+            QSize hint;
+            if (auto* l = qobject_cast<QLabel*>(x); l && !l->wordWrap() && !l->text().isEmpty())
+                hint = l->sizeHint();
+            else if (auto* b = qobject_cast<QAbstractButton*>(x); b && !b->text().isEmpty())
+                hint = b->sizeHint();
+            else if (auto* g = qobject_cast<QGroupBox*>(x))
+                hint = g->minimumSizeHint();
+            else
+                continue;
+            ++vistos;
+            EXPECT_GE(x->width(), hint.width())
+                << x->objectName().toStdString() << " is clipped: " << x->width() << " < "
+                << hint.width();
+            EXPECT_GE(x->height(), hint.height()) << x->objectName().toStdString();
+        }
+        EXPECT_GE(vistos, minimo) << "captions measured";
+    };
+    auto* tabs = c<QTabWidget>("PageControl_principal");
+    comprobar("Update page", 20);
+    c("GroupBox5")->show();
+    comprobar("Update page with the image choice", 27);
+    c("GroupBox5")->hide();
+    w->mostrarMonitor(true);
+    comprobar("Monitor page", 3);
+    tabs->setCurrentIndex(2);
+    comprobar("About page", 5);
+
+    QDialogButtonBox botones(QDialogButtonBox::Cancel);
+    EXPECT_EQ(botones.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')),
+              QString::fromUtf8(k.cancelar));
+}
+
+INSTANTIATE_TEST_SUITE_P(Idiomas, AjusteTest,
+                         ::testing::Values(CasoAjuste{"French", QLocale::French, "Annuler"},
+                                           CasoAjuste{"Spanish", QLocale::Spanish, "Cancelar"},
+                                           CasoAjuste{"English", QLocale::English, "Cancel"},
+                                           CasoAjuste{"Italian", QLocale::Italian, "Annulla"}),
+                         [](const ::testing::TestParamInfo<CasoAjuste>& i) {
+                             return std::string(i.param.nombre);
+                         });
 
 // ---- closing
 

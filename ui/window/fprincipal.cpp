@@ -1,16 +1,21 @@
 #include "ui/window/fprincipal.h"
 
 #include "common/global.h"
+#include "comms/nombres_puerto.h"
+#include "comms/tint_enlace.h"
+#include "loader/tmgrupo_superv.h"
 #include "ui/comun/carga.h"
 #include "ui/window/traductor_captions.h"
 #include "ui_fprincipal.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
@@ -20,6 +25,10 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QThread>
+#include <QTranslator>
+
+#include <array>
+#include <chrono>
 
 namespace {
 
@@ -43,6 +52,12 @@ QString q(const std::string& s) {
 
 void procesarEventos() {
     QCoreApplication::processEvents();
+}
+
+// A value field with nothing to show says so: an empty one would have a screen
+// reader fall back to reading its caption as if it were the value.
+void mostrarValor(QLabel* campo, const QString& valor) {
+    campo->setText(valor.trimmed().isEmpty() ? TPagesDlg_principal::SIN_VALOR : valor);
 }
 
 } // namespace
@@ -97,15 +112,19 @@ void OyenteVentana::setLoadEnabled(bool enabled) {
 }
 
 void OyenteVentana::setVersionText(const std::string& version) {
-    enHiloVentana([&] { ventana_.ui().StaticText_version->setText(q(version)); });
+    enHiloVentana([&] { mostrarValor(ventana_.ui().StaticText_version, q(version)); });
 }
 
 void OyenteVentana::setProgress(int percent) {
-    enHiloVentana([&] { ventana_.ui().LMDProgressFill_progreso->setValue(percent); });
+    enHiloVentana([&] { ventana_.mostrarProgreso(percent); });
+}
+
+void OyenteVentana::showWait(Espera what, int msec) {
+    enHiloVentana([&] { ventana_.mostrarEspera(what, msec); });
 }
 
 void OyenteVentana::setVersionToLoad(const std::string& version) {
-    enHiloVentana([&] { ventana_.ui().StaticText_version_acargar->setText(q(version)); });
+    enHiloVentana([&] { mostrarValor(ventana_.ui().StaticText_version_acargar, q(version)); });
 }
 
 void OyenteVentana::showNote(const std::string& text) {
@@ -116,9 +135,14 @@ void OyenteVentana::showNote(const std::string& text) {
 }
 
 void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
-    // The result first; a note that explains it (the two versions, a file's reason)
-    // stays below it.
+    // The load is over: what remains until Load comes back is the time the result is
+    // shown, not work, so no bar says otherwise. The result first; a note that
+    // explains it (the two versions, a file's reason) stays below it.
     enHiloVentana([&] {
+        ventana_.terminarEspera();
+        ventana_.ui().Label_fase->hide();
+        ventana_.ui().LMDProgressFill_progreso->hide();
+        ventana_.ui().Label_progreso->hide();
         QString t = q(text);
         if (!nota_.isEmpty())
             t += QLatin1Char('\n') + nota_;
@@ -130,6 +154,8 @@ void OyenteVentana::showResult(int /*entry*/, const std::string& text) {
 void OyenteVentana::finishLoad() {
     enHiloVentana([&] {
         auto& u = ventana_.ui();
+        ventana_.terminarEspera();
+        u.Label_fase->hide();
         u.LMDProgressFill_progreso->setValue(0);
         u.LMDProgressFill_progreso->hide();
         u.Label_progreso->hide();
@@ -141,6 +167,18 @@ void OyenteVentana::finishLoad() {
     });
 }
 
+void OyenteVentana::portOpenDone(bool opened) {
+    enHiloVentana([&] {
+        auto& u = ventana_.ui();
+        if (!opened) {
+            u.LMDProgressFill_progreso->hide();
+            u.Label_progreso->hide();
+            u.BitBtn_start->setEnabled(false);
+        }
+        ventana_.bloquearPuertos(false);
+    });
+}
+
 // ---- what the file selection shows
 
 void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& motivo) {
@@ -148,7 +186,7 @@ void VistaFicherosVentana::showFileError(Mensaje entry, const std::string& motiv
     QString texto = q(texto_mensaje(entry));
     if (!motivo.empty())
         texto += QLatin1Char('\n') + q(motivo);
-    QMessageBox::critical(&ventana_, QCoreApplication::applicationName(), texto);
+    ventana_.mostrarError(texto);
 }
 
 void VistaFicherosVentana::setFileName(const std::string& path) {
@@ -159,11 +197,11 @@ void VistaFicherosVentana::setFileName(const std::string& path) {
 }
 
 void VistaFicherosVentana::setModuleText(const std::string& t) {
-    ventana_.ui().StaticText_modulo->setText(q(t));
+    mostrarValor(ventana_.ui().StaticText_modulo, q(t));
 }
 
 void VistaFicherosVentana::setVersionToLoad(const std::string& t) {
-    ventana_.ui().StaticText_version_acargar->setText(q(t));
+    mostrarValor(ventana_.ui().StaticText_version_acargar, q(t));
 }
 
 void VistaFicherosVentana::setLoadEnabled(bool enabled) {
@@ -189,6 +227,8 @@ TPagesDlg_principal::TPagesDlg_principal(QWidget* parent, const QString& diction
 }
 
 TPagesDlg_principal::~TPagesDlg_principal() {
+    if (traductorQt_)
+        QCoreApplication::removeTranslator(traductorQt_.get());
     // Closing ends the workers; a window released without being closed does the same,
     // before the widgets their callbacks write go.
     terminarTrabajadores();
@@ -214,11 +254,11 @@ QString TPagesDlg_principal::rutaDiccionario() {
 }
 
 QUrl TPagesDlg_principal::urlDocumentacion() {
-    // Next to the program when installed, or at the top of the source tree for a
-    // program run from its build folder.
+    // Next to the program in its build folder (the build copies it there), or in the
+    // documentation folder of an installed program.
     const QDir dir(QCoreApplication::applicationDirPath());
-    for (const QString& c : {QStringLiteral("README.md"), QStringLiteral("../README.md"),
-                             QStringLiteral("../share/doc/vtr900prog/README.md")}) {
+    for (const QString& c :
+         {QStringLiteral("README.md"), QStringLiteral("../share/doc/vtr900prog/README.md")}) {
         const QFileInfo fi(dir.filePath(c));
         if (fi.isFile())
             return QUrl::fromLocalFile(fi.canonicalFilePath());
@@ -239,6 +279,7 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
     ui_->SpeedButton_fichero->setIcon(st->standardIcon(QStyle::SP_DialogOpenButton));
     ui_->BitBtn_start->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
     ui_->BitBtn_borrar->setIcon(st->standardIcon(QStyle::SP_DialogResetButton));
+    ui_->SpeedButton_puertos->setIcon(st->standardIcon(QStyle::SP_BrowserReload));
 
     // Start states. The progress line keeps its room while hidden, so that the status
     // group does not change height; the Version group gives its room to the status
@@ -251,6 +292,9 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
         w->hide();
     }
     ui_->GroupBox5->hide();
+    ui_->Label_fase->hide();
+    cuentaAtras_.setInterval(1000);
+    connect(&cuentaAtras_, &QTimer::timeout, this, &TPagesDlg_principal::actualizarCuentaAtras);
     ui_->LMDProgressFill_progreso->setRange(0, 100);
     ui_->LMDProgressFill_progreso->setValue(0);
     ui_->Memo_tramas_tx->setMaximumBlockCount(0);
@@ -280,6 +324,9 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
         return d.selectedFiles().constFirst();
     };
 
+    listaPuertos_ = [] { return puertos_del_sistema(); };
+    SpeedButton_puertosClick();
+
     timer_.setObjectName(QStringLiteral("Timer_eventos"));
     timer_.setInterval(PERIODO_EVENTOS_MS);
     conectar();
@@ -293,7 +340,22 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
         if (traductor.cargar(dictionary.isEmpty() ? rutaDiccionario() : dictionary,
                              idiomaCaptions(idioma)))
             traductor.aplicar(this);
+        cargarTraduccionesQt(idioma);
     }
+
+    // Accessibility: empty values say so, and each image of a joint file is tied to
+    // the product families it is for (after the captions, in their language).
+    for (QLabel* v : {ui_->StaticText_version, ui_->StaticText_modulo,
+                      ui_->StaticText_version_acargar, ui_->Label_estado})
+        mostrarValor(v, {});
+    ui_->Label9->setBuddy(ui_->RadioButton3);
+    ui_->Label10->setBuddy(ui_->RadioButton3);
+    ui_->Label11->setBuddy(ui_->RadioButton1);
+    ui_->Label13->setBuddy(ui_->RadioButton1);
+    ui_->RadioButton3->setAccessibleDescription(ui_->Label9->text() + QStringLiteral(", ") +
+                                                ui_->Label10->text());
+    ui_->RadioButton1->setAccessibleDescription(ui_->Label11->text() + QStringLiteral(", ") +
+                                                ui_->Label13->text());
 
     for (auto& p : puertos)
         p.store(nullptr);
@@ -304,6 +366,33 @@ void TPagesDlg_principal::FormCreate(const QString& dictionary) {
     monitorActivo_ = true;
     timer_.start();
     centrar();
+}
+
+void TPagesDlg_principal::cargarTraduccionesQt(int idioma) {
+    const Idioma* fila = idioma_de_columna(idioma);
+    if (!fila)
+        return;
+    // The distribution's translations of Qt's own texts: the file dialog and the
+    // buttons of the message boxes. Without them those stay English.
+    auto t = std::make_unique<QTranslator>();
+    if (!t->load(QLocale(fila->qt), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return;
+    QCoreApplication::installTranslator(t.get());
+    traductorQt_ = std::move(t);
+}
+
+void TPagesDlg_principal::ajustarTamano() {
+    // The form keeps its size unless the captions of the language need more room;
+    // it is measured with the image choice shown, its widest state.
+    const bool eleccionOculta = ui_->GroupBox5->isHidden();
+    ui_->GroupBox5->setVisible(true);
+    ensurePolished(); // the style's margins and fonts are part of the measure
+    layout()->invalidate();
+    layout()->activate();
+    const QSize necesario = layout()->totalSizeHint();
+    ui_->GroupBox5->setVisible(!eleccionOculta);
+    setFixedSize(QSize(ANCHO, ALTO).expandedTo(necesario));
 }
 
 void TPagesDlg_principal::conectar() {
@@ -325,6 +414,10 @@ void TPagesDlg_principal::conectar() {
             &TPagesDlg_principal::CheckBox_trazaClick);
     connect(ui_->Label18, &QLabel::linkActivated, this, &TPagesDlg_principal::Label18Click);
     connect(&timer_, &QTimer::timeout, this, &TPagesDlg_principal::Timer_eventosTimer);
+    connect(ui_->SpeedButton_puertos, &QToolButton::clicked, this,
+            &TPagesDlg_principal::SpeedButton_puertosClick);
+    connect(ui_->ComboBox_puertos, &QComboBox::activated, this,
+            &TPagesDlg_principal::ComboBox_puertosActivated);
     auto* atajo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), this);
     atajo->setObjectName(QStringLiteral("Atajo_monitor"));
     connect(atajo, &QShortcut::activated, this, [this] { mostrarMonitor(!monitorVisible()); });
@@ -369,12 +462,20 @@ AccionesPuerto TPagesDlg_principal::acciones() {
         monitorActivo_ = true;
         timer_.start();
     };
+    a.abrirEnTrabajador = true;
     return a;
 }
 
 void TPagesDlg_principal::mostrarEstado(const QString& texto) {
-    ui_->Label_estado->setText(texto);
+    mostrarValor(ui_->Label_estado, texto);
     emit estadoMostrado(texto);
+}
+
+void TPagesDlg_principal::mostrarError(const QString& texto) {
+    QMessageBox caja(QMessageBox::Critical, QCoreApplication::applicationName(), texto,
+                     QMessageBox::Ok, this);
+    caja.setAccessibleName(caja.windowTitle());
+    caja.exec();
 }
 
 void TPagesDlg_principal::mostrarMonitor(bool visible) {
@@ -393,6 +494,9 @@ int TPagesDlg_principal::lineasMemo() const {
 }
 
 void TPagesDlg_principal::showEvent(QShowEvent* e) {
+    // Measured again once shown: only then are the fonts and the style's metrics
+    // those the operator sees.
+    ajustarTamano();
     QDialog::showEvent(e);
     FormShow();
 }
@@ -447,7 +551,19 @@ void TPagesDlg_principal::RadioButton_com1Click() {
             break;
         }
     }
-    seleccionar_puerto(nuevo, &oyente_, acciones());
+    // The port is opened and the unit reset on the port's worker: the window shows
+    // "Detecting" at once and stays responsive; only the port choice waits for it.
+    if (seleccionar_puerto(nuevo, &oyente_, acciones()) == ResultadoSeleccion::Abriendo &&
+        trabajador_del_puerto(nuevo) && !trabajador_del_puerto(nuevo)->esperar_tarea({}))
+        bloquearPuertos(true);
+}
+
+void TPagesDlg_principal::bloquearPuertos(bool bloqueados) {
+    for (int i = 0; i < MAX_PUERTOS; ++i)
+        radioPuerto(i)->setEnabled(!bloqueados);
+    ui_->ComboBox_puertos->setEnabled(!bloqueados);
+    ui_->SpeedButton_puertos->setEnabled(!bloqueados);
+    ui_->SpeedButton1->setEnabled(!bloqueados);
 }
 
 void TPagesDlg_principal::SpeedButton1Click() {
@@ -486,11 +602,17 @@ void TPagesDlg_principal::mostrarEleccionVersion() {
     ui_->BitBtn_start->setEnabled(false);
     mostrarEstado(q(texto_mensaje(Mensaje::SeleccioneVersion)));
     procesarEventos();
+    // Neither image is taken for the operator: Load comes back only with a click on
+    // one of them, so a second press of Load (a double click) never writes an image
+    // nobody has seen.
+    for (QRadioButton* r : {ui_->RadioButton1, ui_->RadioButton3}) {
+        r->setAutoExclusive(false);
+        r->setChecked(false);
+        r->setAutoExclusive(true);
+    }
+    eleccion_ = EleccionXa::Ninguna;
+    mostrarValor(ui_->StaticText_version_acargar, {});
     ui_->GroupBox5->show();
-    // CLASS A is the image offered first. Choosing it also when it was still checked
-    // from an earlier load makes Load usable again.
-    ui_->RadioButton1->setChecked(true);
-    RadioButton1Click();
 }
 
 void TPagesDlg_principal::CargarClick() {
@@ -505,8 +627,8 @@ void TPagesDlg_principal::CargarClick() {
             return;
         }
         if (vtr == TIPO_VTR_ARM) {
-            ui_->StaticText_version_acargar->setText(
-                q(seleccion_.imagen(ImagenUnidad::Arm).version));
+            mostrarValor(ui_->StaticText_version_acargar,
+                         q(seleccion_.imagen(ImagenUnidad::Arm).version));
             procesarEventos();
             ui_->GroupBox5->hide();
         }
@@ -520,9 +642,12 @@ void TPagesDlg_principal::CargarClick() {
             mostrarEstado(q(texto_mensaje(*rechazo)));
             return;
         }
+        terminarEspera();
         ui_->LMDProgressFill_progreso->setValue(0);
         ui_->LMDProgressFill_progreso->show();
         ui_->Label_progreso->show();
+        ui_->Label_fase->clear();
+        ui_->Label_fase->show();
         if (pedir_carga(puerto_seleccionado.load(), std::move(trabajo)))
             bloquearSeleccion(true);
         ui_->GroupBox5->hide();
@@ -535,22 +660,23 @@ void TPagesDlg_principal::CargarClick() {
 void TPagesDlg_principal::bloquearSeleccion(bool bloqueada) {
     for (int i = 0; i < MAX_PUERTOS; ++i)
         radioPuerto(i)->setEnabled(!bloqueada);
-    for (QWidget* c :
-         std::initializer_list<QWidget*>{ui_->SpeedButton1, ui_->SpeedButton_fichero,
-                                         ui_->Edit_fichero, ui_->RadioButton1, ui_->RadioButton3})
+    for (QWidget* c : std::initializer_list<QWidget*>{
+             ui_->SpeedButton1, ui_->SpeedButton_fichero, ui_->Edit_fichero, ui_->RadioButton1,
+             ui_->RadioButton3, ui_->ComboBox_puertos, ui_->SpeedButton_puertos})
         c->setEnabled(!bloqueada);
 }
 
 void TPagesDlg_principal::RadioButton1Click() {
     eleccion_ = EleccionXa::ClassA;
     ui_->BitBtn_start->setEnabled(true);
-    ui_->StaticText_version_acargar->setText(q(seleccion_.imagen(ImagenUnidad::ClassA).version));
+    mostrarValor(ui_->StaticText_version_acargar,
+                 q(seleccion_.imagen(ImagenUnidad::ClassA).version));
 }
 
 void TPagesDlg_principal::RadioButton3Click() {
     eleccion_ = EleccionXa::I2C;
     ui_->BitBtn_start->setEnabled(true);
-    ui_->StaticText_version_acargar->setText(q(seleccion_.imagen(ImagenUnidad::I2C).version));
+    mostrarValor(ui_->StaticText_version_acargar, q(seleccion_.imagen(ImagenUnidad::I2C).version));
 }
 
 void TPagesDlg_principal::anadirLineaMemo(const QString& linea) {
@@ -583,4 +709,112 @@ void TPagesDlg_principal::CheckBox_trazaClick() {
 
 void TPagesDlg_principal::Label18Click() {
     QDesktopServices::openUrl(urlDocumentacion());
+}
+
+void TPagesDlg_principal::SpeedButton_puertosClick() {
+    QComboBox* lista = ui_->ComboBox_puertos;
+    lista->clear(); // shows its caption again: nothing is chosen by a refresh
+    if (!listaPuertos_)
+        return;
+    for (const PuertoSistema& p : listaPuertos_()) {
+        QString texto = q(p.dispositivo);
+        if (!p.descripcion.empty())
+            texto += QStringLiteral("  ") + q(p.descripcion);
+        lista->addItem(texto, q(p.dispositivo));
+    }
+    lista->setCurrentIndex(-1);
+}
+
+void TPagesDlg_principal::ComboBox_puertosActivated(int item) {
+    const std::string dispositivo = ui_->ComboBox_puertos->itemData(item).toString().toStdString();
+    if (dispositivo.empty())
+        return;
+    // The device takes the place of the checked COM button (COM 1 when none is).
+    int idx = 0;
+    for (int i = 0; i < MAX_PUERTOS; ++i)
+        if (radioPuerto(i)->isChecked())
+            idx = i;
+    // A port its worker is still opening is left to it first.
+    if (Tmgrupo_superv* g = trabajador_del_puerto(idx))
+        while (!g->esperar_tarea(std::chrono::milliseconds(10)))
+            procesarEventos();
+    if (nombre_puerto(idx) == dispositivo && puerto_monitorizado(idx))
+        return; // already the port being watched
+    // What that COM had open, or failed to open, under its old name is given up first.
+    if (puerto_seleccionado.load() == idx && puerto_monitorizado(idx)) {
+        detener_monitorizacion(acciones());
+        if (Tmgrupo_superv* g = trabajador_del_puerto(idx))
+            while (!g->esperar_cierre(std::chrono::milliseconds(10)))
+                procesarEventos();
+    }
+    if (Tinterface_enlace* l = puertos[static_cast<size_t>(idx)].load(); l && l->error_open())
+        delete puertos[static_cast<size_t>(idx)].exchange(nullptr); // never reached a worker
+    fijar_nombre_puerto(idx, dispositivo);
+    radioPuerto(idx)->setToolTip(q(dispositivo));
+    radioPuerto(idx)->setChecked(true);
+    RadioButton_com1Click();
+}
+
+// ---- the progress line
+
+QString TPagesDlg_principal::textoEspera(Espera que, int idioma) {
+    // French, Spanish, English, Italian: the columns of the message table.
+    static const std::array<std::array<const char*, 4>, 5> textos = {{
+        {"Entrée dans le chargeur de l'unité", "Entrando en el cargador de la unidad",
+         "Entering the unit's loader", "Ingresso nel caricatore dell'unità"},
+        {"Effacement de la mémoire", "Borrando la memoria", "Erasing the memory",
+         "Cancellazione della memoria"},
+        {"Attente de l'unité", "Esperando a la unidad", "Waiting for the unit",
+         "Attesa dell'unità"},
+        {"Redémarrage de l'unité", "Reiniciando la unidad", "Resetting the unit",
+         "Riavvio dell'unità"},
+        {"Vérification de la version", "Comprobando la versión", "Checking the version",
+         "Verifica della versione"},
+    }};
+    const auto fila = static_cast<size_t>(que);
+    const auto col = static_cast<size_t>(idioma >= 0 && idioma < NUM_IDIOMAS ? idioma : 0);
+    return fila < textos.size() ? QString::fromUtf8(textos[fila][col]) : QString();
+}
+
+void TPagesDlg_principal::mostrarEspera(Espera que, int msec) {
+    if (ui_->LMDProgressFill_progreso->isHidden())
+        return; // not a load
+    espera_ = que;
+    ui_->LMDProgressFill_progreso->setRange(0, 0); // busy: work goes on, no count to show
+    if (msec > 0) {
+        finEspera_ = reloj().now() + ms(msec);
+        cuentaAtras_.start();
+    } else {
+        finEspera_ = {};
+        cuentaAtras_.stop();
+    }
+    actualizarCuentaAtras();
+}
+
+void TPagesDlg_principal::actualizarCuentaAtras() {
+    QString t = textoEspera(espera_, idioma_actual_texto.load());
+    if (finEspera_ != Tiempo{}) {
+        const auto resta =
+            std::chrono::duration_cast<std::chrono::milliseconds>(finEspera_ - reloj().now());
+        const long long s = (resta.count() + 999) / 1000; // whole seconds, rounded up
+        if (s > 0)
+            t += QStringLiteral(" (%1 s)").arg(s);
+        else
+            cuentaAtras_.stop();
+    }
+    ui_->Label_fase->setText(t);
+    emit esperaMostrada(t);
+}
+
+void TPagesDlg_principal::terminarEspera() {
+    cuentaAtras_.stop();
+    finEspera_ = {};
+    ui_->LMDProgressFill_progreso->setRange(0, 100);
+    ui_->Label_fase->clear();
+}
+
+void TPagesDlg_principal::mostrarProgreso(int porcentaje) {
+    if (ui_->LMDProgressFill_progreso->maximum() == 0)
+        terminarEspera();
+    ui_->LMDProgressFill_progreso->setValue(porcentaje);
 }

@@ -8,6 +8,8 @@
 // here while the worker waits; the file selection reaches them through the
 // window's FileSelectionView.
 
+#include "common/reloj.h"
+#include "comms/lista_puertos.h"
 #include "files/preparar_carga.h"
 #include "files/seleccion_fichero.h"
 #include "loader/seleccion_puerto.h"
@@ -25,6 +27,7 @@
 #include <optional>
 
 class QRadioButton;
+class QTranslator;
 class TPagesDlg_principal;
 
 namespace Ui {
@@ -46,6 +49,8 @@ public:
     void showNote(const std::string& text) override;
     void showResult(int entry, const std::string& text) override;
     void finishLoad() override;
+    void showWait(Espera what, int msec) override;
+    void portOpenDone(bool opened) override;
 
 signals:
     void llamadaPendiente(); // queued to the window's thread, the worker blocked on it
@@ -87,6 +92,8 @@ public:
     static constexpr int ALTO = 487;
     static constexpr int PERIODO_EVENTOS_MS = 1000; // trace drain period
     static constexpr int MAX_LINEAS_MEMO = 1000;    // more than this empties the trace first
+    // What a value field (version, module, status) shows while it has no value.
+    static inline const QString SIN_VALOR = QStringLiteral("\u2014");
 
     // dictionary: the caption dictionary; empty = "vtr900prog.mld" in the program's folder.
     explicit TPagesDlg_principal(QWidget* parent = nullptr, const QString& dictionary = {});
@@ -106,9 +113,19 @@ public:
     void BitBtn_borrarClick();
     void CheckBox_trazaClick();
     void Label18Click();
+    void SpeedButton_puertosClick();          // fills the list of the system's ports again
+    void ComboBox_puertosActivated(int item); // a port of the list for the checked COM
 
     // The status line (Label_estado); every text shown there is also signalled.
     void mostrarEstado(const QString& texto);
+
+    // A modal error box titled with the program's name, which is also its accessible
+    // name: the table's text first, the reason (if any) on the lines after it.
+    void mostrarError(const QString& texto);
+
+    // What a wait of a load says (Label_fase), in message language idioma: the fixed
+    // pauses with the seconds left, counted down while it lasts.
+    static QString textoEspera(Espera que, int idioma);
 
     // Shows or hides the Monitor tab (the service shortcut).
     void mostrarMonitor(bool visible);
@@ -119,6 +136,13 @@ public:
     // by default it runs modally and gives the chosen name, or nothing when the
     // operator cancels. Tests put a chooser of their own in its place.
     using SelectorFichero = std::function<std::optional<QString>(QFileDialog&)>;
+    // Where the list of the system's serial ports comes from (the system by default;
+    // tests give a list of their own).
+    using ListaPuertos = std::function<std::vector<PuertoSistema>()>;
+    void setListaPuertos(ListaPuertos l) {
+        listaPuertos_ = std::move(l);
+        SpeedButton_puertosClick();
+    }
     void setSelectorFichero(SelectorFichero s) { selector_ = std::move(s); }
     QFileDialog& OpenDialog_firmware() { return *dialogo_; }
     const QTimer& Timer_eventos() const { return timer_; }
@@ -139,6 +163,7 @@ public:
 
 signals:
     void estadoMostrado(const QString& texto);
+    void esperaMostrada(const QString& texto); // every text the progress line's wait shows
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -151,6 +176,8 @@ private:
 
     void conectar();
     void centrar();
+    void cargarTraduccionesQt(int idioma); // Qt's own texts in message language idioma
+    void ajustarTamano();                  // the fixed size the language's captions need
     AccionesPuerto acciones();
     void anadirLineaMemo(const QString& linea);
     void mostrarEleccionVersion(); // the Version group with CLASS A chosen
@@ -158,6 +185,15 @@ private:
     // buttons, refresh, Browse, the file field and the image choice. A load holds them
     // from Load until its result has been shown.
     void bloquearSeleccion(bool bloqueada);
+    // Holds the port choice (the COM buttons and the port list) while the worker
+    // opens and resets a port; the rest of the window stays usable.
+    void bloquearPuertos(bool bloqueados);
+    // The progress line during a load: a wait between transfers shows a busy bar and
+    // what is going on; the next byte count brings the percentage back.
+    void mostrarEspera(Espera que, int msec);
+    void mostrarProgreso(int porcentaje);
+    void terminarEspera();
+    void actualizarCuentaAtras();
     void terminarTrabajadores();
     QRadioButton* radioPuerto(int idx) const;
 
@@ -165,10 +201,15 @@ private:
     OyenteVentana oyente_;
     VistaFicherosVentana vista_;
     QTimer timer_;
+    QTimer cuentaAtras_; // once a second while a fixed pause lasts
+    Tiempo finEspera_{}; // on the time source: when the fixed pause ends
+    Espera espera_ = Espera::Pausa;
     bool monitorActivo_ = false; // the trace timer should run (a port is monitored)
     std::unique_ptr<QFileDialog> dialogo_;
+    std::unique_ptr<QTranslator> traductorQt_;  // installed while the window lives
     SeleccionFichero seleccion_;                // what the file choice produced
     EleccionXa eleccion_ = EleccionXa::Ninguna; // the image of a joint file for an XA unit
     SelectorFichero selector_;
+    ListaPuertos listaPuertos_;
     bool cerrado_ = false;
 };

@@ -1,6 +1,7 @@
 #include "ui/window/traductor_captions.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -71,6 +72,10 @@ bool fijarCaption(QWidget* w, const QString& texto) {
     }
     if (auto* l = qobject_cast<QLabel*>(w)) {
         l->setText(texto);
+        return true;
+    }
+    if (auto* c = qobject_cast<QComboBox*>(w)) { // a list's caption is the text it shows empty
+        c->setPlaceholderText(texto);
         return true;
     }
     return fijarTextoPestana(w, texto);
