@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int MSG_DETECTANDO = 5;   // "Detecting VTR-900 ..."
-constexpr int MSG_ERROR_PUERTO = 6; // "Error: Port --> COM", then the COM number
 constexpr int32_t BAUDIOS_UNIDAD = 19200;
 constexpr int32_t BUFFER_PUERTO = 15000; // bytes, input and output buffers
 // A close runs between requests and lasts a few hundred ms; waiting for one is done
@@ -94,14 +92,21 @@ void abrir_en_trabajador(Tmgrupo_superv& g, Tinterface_enlace& l, int idx) {
 
 } // namespace
 
-std::string motivo_fallo_apertura(int /*idx*/) {
-    // The serial layer keeps no reason for a failed open yet; once it does (no such
-    // device, permission denied, held by another program), it is returned here.
-    return {};
+std::string motivo_fallo_apertura(int idx) {
+    const Tinterface_enlace* l =
+        indice_valido(idx) ? puertos[static_cast<size_t>(idx)].load() : nullptr;
+    if (!l || !l->motivo_apertura().fallo())
+        return {};
+    const int idioma = idioma_actual_texto.load();
+    std::string t = texto_motivo_apertura(l->motivo_apertura(), idioma);
+    if (const std::string consejo = consejo_motivo_apertura(l->motivo_apertura(), idioma);
+        !consejo.empty())
+        t += "; " + consejo;
+    return t;
 }
 
 std::string texto_fallo_apertura(int idx) {
-    std::string t = texto_mensaje(MSG_ERROR_PUERTO) + std::to_string(idx + 1);
+    std::string t = texto_mensaje(Mensaje::ErrorPuerto) + std::to_string(idx + 1);
     const std::string dispositivo = nombre_puerto(idx);
     if (!dispositivo.empty())
         t += " (" + dispositivo + ")";
@@ -146,7 +151,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
     // This port was given up a moment ago and its worker has not closed it yet: it
     // keeps it and monitors again. The port already belongs to the worker's thread.
     if (g->anular_cierre()) {
-        mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+        mostrar(acciones, texto_mensaje(Mensaje::Detectando));
         llamar(acciones.procesarEventos);
         empezar_monitorizacion(*g, acciones);
         llamar(acciones.procesarEventos);
@@ -164,7 +169,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
     ResultadoSeleccion r;
     if (!l->abierto() && !l->error_open()) {
         if (acciones.abrirEnTrabajador) {
-            mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+            mostrar(acciones, texto_mensaje(Mensaje::Detectando));
             llamar(acciones.iniciarMonitor);
             llamar(acciones.procesarEventos);
             g->encargar([g, l, nuevo] { abrir_en_trabajador(*g, *l, nuevo); });
@@ -172,13 +177,13 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
         }
         const int32_t abierto = abrir(*l, nuevo);
         if (abierto == 1) {
-            mostrar(acciones, texto_mensaje(MSG_ERROR_PUERTO) + std::to_string(nuevo + 1));
+            mostrar(acciones, texto_mensaje(Mensaje::ErrorPuerto) + std::to_string(nuevo + 1));
             l->set_error_open(true);
             llamar(acciones.falloApertura);
             grabar_firmware.store(false);
             r = ResultadoSeleccion::FalloApertura;
         } else {
-            mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+            mostrar(acciones, texto_mensaje(Mensaje::Detectando));
             llamar(acciones.procesarEventos);
             g->genera_reset_inicial();
             // From here on only the worker's thread touches the port.
@@ -190,7 +195,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
         r = ResultadoSeleccion::FalloApertura;
     } else if (!g->fmon.load()) {
         // Open and already handed to the worker, which no longer watches it.
-        mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
+        mostrar(acciones, texto_mensaje(Mensaje::Detectando));
         empezar_monitorizacion(*g, acciones);
         r = ResultadoSeleccion::Abierto;
     } else {
