@@ -1,6 +1,8 @@
 #include "ui/window/fprincipal.h"
 
 #include "common/global.h"
+#include "common/idiomas.h"
+#include "common/version_programa.h"
 #include "comms/nombres_puerto.h"
 #include "comms/tint_enlace.h"
 #include "loader/tmgrupo_superv.h"
@@ -223,6 +225,9 @@ TPagesDlg_principal::TPagesDlg_principal(QWidget* parent, const QString& diction
       vista_(*this), dialogo_(std::make_unique<QFileDialog>(this)) {
     registrarRecursos();
     ui_->setupUi(this);
+    // The form's own captions carry the version the build was made from.
+    ui_->Label4->setText(QStringLiteral("V") + QLatin1String(VERSION_PROGRAMA));
+    ui_->Version->setText(QStringLiteral("Version:  ") + QLatin1String(VERSION_PROGRAMA));
     FormCreate(dictionary);
 }
 
@@ -235,22 +240,20 @@ TPagesDlg_principal::~TPagesDlg_principal() {
 }
 
 int TPagesDlg_principal::idiomaCaptions(int idiomaMensajes) {
-    switch (idiomaMensajes) {
-    case 0:
-        return 2;
-    case 1:
-        return 3;
-    case 2:
-        return 1;
-    case 3:
-        return 4;
-    default:
-        return 0;
-    }
+    return captions_para_idioma(idiomaMensajes);
 }
 
 QString TPagesDlg_principal::rutaDiccionario() {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("vtr900prog.mld"));
+    // Next to the program (its build folder), in the data folder of an installed
+    // program (any prefix), then wherever the system keeps application data.
+    const QDir dir(QCoreApplication::applicationDirPath());
+    for (const QString& c :
+         {QStringLiteral("vtr900prog.mld"), QStringLiteral("../share/vtr900prog/vtr900prog.mld")})
+        if (QFileInfo(dir.filePath(c)).isFile())
+            return dir.filePath(c);
+    const QString instalado = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                     QStringLiteral("vtr900prog/vtr900prog.mld"));
+    return instalado.isEmpty() ? dir.filePath(QStringLiteral("vtr900prog.mld")) : instalado;
 }
 
 QUrl TPagesDlg_principal::urlDocumentacion() {

@@ -1,5 +1,7 @@
 #include "ui/window/traductor_captions.h"
 
+#include "common/idiomas.h"
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QFileInfo>
@@ -10,18 +12,7 @@
 #include <QWidget>
 
 QString TraductorCaptions::seccion(int idiomaCaptions) {
-    switch (idiomaCaptions) {
-    case 1:
-        return QStringLiteral("en");
-    case 2:
-        return QStringLiteral("fr");
-    case 3:
-        return QStringLiteral("es");
-    case 4:
-        return QStringLiteral("it");
-    default:
-        return {};
-    }
+    return QString::fromStdString(seccion_captions(idiomaCaptions));
 }
 
 bool TraductorCaptions::cargar(const QString& fichero, int idiomaCaptions) {
