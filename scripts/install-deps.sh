@@ -4,6 +4,7 @@ set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev ccache
     clang-format git)
 pkgs+=(dpkg-dev file) # the Debian package: scripts/package.sh
+pkgs+=(stm32flash)    # an independent client of the simulated ARM bootloader (tests/arm)
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
