@@ -52,6 +52,9 @@ public:
     virtual void ComHandOver(QThread* /*thread*/) {}
     // The system name of the port ("/dev/ttyS0", "COM1", "sim:arm").
     virtual std::string ComName() const = 0;
+    // What the last open arranged beyond the port itself, for the trace (empty:
+    // nothing to say).
+    virtual std::string ComOpenNote() const { return {}; }
 };
 
 // The adapter for a port index (0 = COM1): the backend bound to the index, else the

@@ -123,6 +123,8 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
             grabar_firmware.store(false);
             r = ResultadoSeleccion::FalloApertura;
         } else {
+            if (const std::string nota = l->nota_apertura(); !nota.empty())
+                anotar_traza(static_cast<int>(nuevo), nota);
             mostrar(acciones, texto_mensaje(MSG_DETECTANDO));
             llamar(acciones.procesarEventos);
             g->genera_reset_inicial();
