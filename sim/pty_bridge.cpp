@@ -81,8 +81,23 @@ void PtyBridge::sendToHost(const std::vector<uint8_t>& bytes, const LineFormat& 
             // Each reply byte follows the one before it on the wire.
             const Tiempo c = fmt.charTime();
             Tiempo end = std::max(now(), unitBusyUntil_);
-            for (uint8_t b : bytes)
-                onWire_.emplace_back(end += c, b);
+            for (uint8_t b : bytes) {
+                end += c;
+                if (latency_.count() <= 0) {
+                    onWire_.emplace_back(end, b);
+                    continue;
+                }
+                if (held_ == 0 || end > heldUntil_) { // the adapter starts holding anew
+                    heldUntil_ = end + latency_;
+                    held_ = 0;
+                }
+                onWire_.emplace_back(heldUntil_, b);
+                if (++held_ == ADAPTER_PACKET) { // a full packet goes at once
+                    for (auto it = onWire_.end() - held_; it != onWire_.end(); ++it)
+                        it->first = end;
+                    held_ = 0;
+                }
+            }
             unitBusyUntil_ = end;
             return; // run() writes them as they arrive
         }

@@ -45,6 +45,12 @@ public:
     // Bytes take their line time in both directions (off: as fast as the terminal
     // carries them). Set before run().
     void setPacing(bool on) { pacing_ = on; }
+    // With pacing: a USB adapter's latency timer. The adapter holds the unit's
+    // bytes until the timer runs out after the first one it holds, or until it
+    // holds a full USB packet (62 bytes); 0 (the default): passed on at once, as a
+    // UART or an adapter in low-latency mode does. Set before run().
+    void setLatencyTimer(Tiempo t) { latency_ = t; }
+    static constexpr int ADAPTER_PACKET = 62;
 
     // Serves until stop() is called. Returns false when the terminal failed.
     bool run();
@@ -87,6 +93,9 @@ private:
     Tiempo unitBusyUntil_{0}; // the last reply on the wire has arrived
     Tiempo hostBusyUntil_{0}; // the last byte from the program has arrived
     bool pacing_ = false;
+    Tiempo latency_{0};
+    Tiempo heldUntil_{-1}; // when the adapter passes on what it holds
+    int held_ = 0;         // bytes it holds (the last ones on onWire_)
     bool inEvent_ = false; // only touched by the driving thread
     Tiempo eventTime_{0};
 

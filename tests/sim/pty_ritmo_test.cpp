@@ -45,10 +45,11 @@ struct Servido {
     std::thread hilo;
     int fd = -1;
 
-    explicit Servido(bool ritmo) {
+    explicit Servido(bool ritmo, Tiempo latencia = Tiempo{0}) {
         std::string error;
         EXPECT_TRUE(puente.open(error)) << error;
         puente.setPacing(ritmo);
+        puente.setLatencyTimer(latencia);
         fd = ::open(puente.slavePath().c_str(), O_RDWR | O_NOCTTY);
         EXPECT_GE(fd, 0);
         hilo = std::thread([this] { puente.run(); });
@@ -106,6 +107,20 @@ TEST(RitmoPty, PacedBytesArriveOneCharacterTimeApartAndRepliesTakeTheirTime) {
         EXPECT_GE(llegadas[i] - llegadas[i - 1], c) << i;
     // Nothing is faster than the wire: N characters out, the burst back.
     EXPECT_GE(total, c * (N + Eco::RAFAGA));
+}
+
+// An adapter's latency timer holds the burst's first bytes until a full USB
+// packet is there, and a short tail until the timer runs out.
+TEST(RitmoPty, AnAdaptersLatencyTimerHoldsWhatIsNotAFullPacket) {
+    const Tiempo c = FORMAT_9600_8N1.charTime();
+    const Tiempo latencia = ms(40);
+    Tiempo total{0};
+    {
+        Servido s(true, latencia);
+        total = s.rafaga(1);
+    }
+    // 100 = 62 + 38: the tail of 38 waits for the timer after its first byte.
+    EXPECT_GE(total, c * (1 + PtyBridge::ADAPTER_PACKET + 1) + latencia);
 }
 
 TEST(RitmoPty, WithoutPacingTheUnitSeesBytesAsTheyAreRead) {
