@@ -49,3 +49,7 @@ QString texto_traza_visible(const std::string& linea) {
     }
     return r;
 }
+
+std::string linea_traza_nota(const std::string& texto) {
+    return "** " + texto;
+}

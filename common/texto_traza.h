@@ -18,3 +18,7 @@ enum class SentidoTraza { TX, RX };
 // headless trace file both show these lines as they are.
 std::string linea_traza_bytes(SentidoTraza sentido, const std::string& bytes,
                               const std::string& nombre = {});
+
+// A note about the exchange rather than bytes of it (what the open arranged, blocks
+// left out): "** " and the text, so that it is never taken for traffic.
+std::string linea_traza_nota(const std::string& texto);

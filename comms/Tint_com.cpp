@@ -285,3 +285,7 @@ void Tinterface_com::ceder_a_hilo(QThread* thread) {
 std::string Tinterface_com::nombre() const {
     return puerto ? puerto->ComName() : std::string();
 }
+
+std::string Tinterface_com::nota_apertura() const {
+    return puerto ? puerto->ComOpenNote() : std::string();
+}

@@ -65,6 +65,8 @@ public:
     // Hands the port to the thread that uses it from now on (see TMyCOM::ComHandOver).
     void ceder_a_hilo(QThread* thread);
     std::string nombre() const;
+    // What the open arranged beyond the port (low-latency mode), for the trace.
+    std::string nota_apertura() const;
 
     // properties
     uint8_t com() const { return fcom; }

@@ -36,6 +36,7 @@ public:
     void ComHandOver(QThread* thread) override;
     std::string ComName() const override { return name_; }
     MotivoApertura ComOpenFailure() const override { return openFailure_; }
+    std::string ComOpenNote() const override { return openNote_; }
 
 private:
     // Marks the port failed when Qt reports the device gone and the line agrees.
@@ -44,10 +45,13 @@ private:
     // reads give end-of-file with no error.
     void noteWaitEnded();
     bool lineGone() const;
+    // Asks the driver to pass received bytes on at once (see the definition).
+    void requestLowLatency();
     std::string name_;
     std::unique_ptr<QSerialPort> port_;
     uint16_t result_ = scError;
     int32_t txLimit_ = 15000;
     bool failed_ = false;
     MotivoApertura openFailure_;
+    std::string openNote_;
 };

@@ -56,6 +56,9 @@ public:
     // Why the last ComInit failed; Ninguno after a successful one, or when the
     // backend cannot tell.
     virtual MotivoApertura ComOpenFailure() const { return {}; }
+    // What the last open arranged beyond the port itself, for the trace (empty:
+    // nothing to say).
+    virtual std::string ComOpenNote() const { return {}; }
 };
 
 // The adapter for a port index (0 = COM1): the backend bound to the index, else the

@@ -187,7 +187,9 @@ Resultado GrabadorArm::ER_STM() {
     ctx_.esperar(PAUSA_ENTRE_BYTES);
     enviar_byte(stm32::complemento(stm32::GLOBAL_ERASE)); // its checksum
     const Resultado ack2 = esperar_ack();                 // the erase is over
-    return primero_fallido({ack1, ack2});
+    const Resultado r = primero_fallido({ack1, ack2});
+    flash_borrada_ = r == Resultado::Ok;
+    return r;
 }
 
 Resultado GrabadorArm::escribir_bloque(const BloqueStm& b) {
@@ -244,10 +246,32 @@ Resultado GrabadorArm::WM_STM(const intel_hex::Imagen& imagen, int32_t caractere
         estado(texto_mensaje(Mensaje::ErrorMemoria));
         return r;
     };
-    for (const BloqueStm& b : bloques) {
+    // After a global erase every flash byte reads 0xFF: a block of only that
+    // would change nothing. Images padded with 0xFF between their sections load
+    // in a fraction of the time.
+    std::vector<bool> saltar(bloques.size(), false);
+    size_t saltados = 0;
+    if (flash_borrada_) {
+        for (size_t i = 0; i < bloques.size(); ++i) {
+            const auto& d = bloques[i].datos;
+            saltar[i] = std::all_of(d.begin(), d.end(), [](uint8_t x) { return x == 0xFF; });
+            saltados += saltar[i];
+        }
+        if (saltados > 0) {
+            char linea[128];
+            std::snprintf(linea, sizeof linea,
+                          "Write Memory: %zu of %zu blocks all 0xFF after the erase: not sent, "
+                          "not read back",
+                          saltados, bloques.size());
+            anotar_traza(ctx_.puerto, linea_traza_nota(linea));
+        }
+    }
+    flash_borrada_ = false;
+    for (size_t i = 0; i < bloques.size(); ++i) {
         if (ctx_.detenido())
             return Resultado::Interrumpido;
-        if (Resultado r = escribir_bloque(b); r != Resultado::Ok)
+        const BloqueStm& b = bloques[i];
+        if (Resultado r = saltar[i] ? Resultado::Ok : escribir_bloque(b); r != Resultado::Ok)
             return fallo(r);
         grabados += static_cast<int64_t>(b.bytes_imagen);
         estado(texto_mensaje(Mensaje::Grabados) + std::to_string(grabados) + " Bytes");
@@ -259,10 +283,11 @@ Resultado GrabadorArm::WM_STM(const intel_hex::Imagen& imagen, int32_t caractere
             total > 0 ? static_cast<int32_t>(std::min<int64_t>(100, hecho * 100 / total)) : 0);
     }
     // Nothing is taken as written until it has been read back.
-    for (const BloqueStm& b : bloques) {
+    for (size_t i = 0; i < bloques.size(); ++i) {
         if (ctx_.detenido())
             return Resultado::Interrumpido;
-        if (Resultado r = verificar_bloque(b); r != Resultado::Ok)
+        if (Resultado r = saltar[i] ? Resultado::Ok : verificar_bloque(bloques[i]);
+            r != Resultado::Ok)
             return fallo(r);
     }
     estado(texto_mensaje(Mensaje::MemoriaCompleta));
@@ -271,6 +296,7 @@ Resultado GrabadorArm::WM_STM(const intel_hex::Imagen& imagen, int32_t caractere
 
 Resultado GrabadorArm::grabar_micro_STM(const std::string& texto, int32_t total) {
     caracteres_leidos_ = 0;
+    flash_borrada_ = false;
     // The whole image is read and checked before the controller is touched: it is
     // never erased for an image that could not be written as it stands.
     intel_hex::Imagen imagen;

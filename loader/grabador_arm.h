@@ -43,7 +43,10 @@ public:
     Resultado ER_STM();   // global erase
     // Writes the image's blocks, then reads every one back and compares: a
     // difference fails with NoVerificado and the trace names its first address.
-    // `caracteres` (of the image text) and `total` set the progress.
+    // Right after a global erase (ER_STM), a block of nothing but 0xFF is neither
+    // written nor read back: the erase already left those bytes so; the trace
+    // says how many were skipped. `caracteres` (of the image text) and `total`
+    // set the progress.
     Resultado WM_STM(const intel_hex::Imagen& imagen, int32_t caracteres, int32_t total);
     // Sends the byte and waits for ACK, up to max_intentos times.
     Resultado enviar_char_STM(uint8_t byte, int32_t max_intentos);
@@ -67,4 +70,6 @@ private:
     Contexto ctx_;
     int32_t caracteres_leidos_ = 0;
     intel_hex::Fallo fallo_;
+    // A global erase was acknowledged and nothing has been written since.
+    bool flash_borrada_ = false;
 };

@@ -1,6 +1,7 @@
 #include "loader/seleccion_puerto.h"
 
 #include "common/global.h"
+#include "common/texto_traza.h"
 #include "comms/nombres_puerto.h"
 #include "comms/tint_enlace.h"
 #include "loader/tmgrupo_superv.h"
@@ -57,9 +58,14 @@ void parar_monitorizacion(int p, const AccionesPuerto& a) {
 }
 
 // The worker owns the port: it refreshes the status and then serves requests.
-void empezar_monitorizacion(Tmgrupo_superv& g, const AccionesPuerto& a) {
+// `nota`: what the open arranged (low-latency mode), traced before the worker
+// starts, since from then on it is the trace's only writer.
+void empezar_monitorizacion(Tmgrupo_superv& g, const AccionesPuerto& a, int puerto = 0,
+                            const std::string& nota = {}) {
     pedir_estado.store(true);
     hab_traza.store(true);
+    if (!nota.empty())
+        anotar_traza(puerto, linea_traza_nota(nota));
     g.fmon.store(true);
     g.Start();
     llamar(a.iniciarMonitor);
@@ -188,7 +194,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
             g->genera_reset_inicial();
             // From here on only the worker's thread touches the port.
             l->ceder_a_hilo(g->hilo());
-            empezar_monitorizacion(*g, acciones);
+            empezar_monitorizacion(*g, acciones, nuevo, l->nota_apertura());
             r = ResultadoSeleccion::Abierto;
         }
     } else if (l->error_open()) {

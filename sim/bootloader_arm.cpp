@@ -3,6 +3,11 @@
 #include "sim/unidad_simulada.h"
 
 namespace {
+constexpr uint8_t CMD_GET = 0x00;
+constexpr uint8_t CMD_GET_VERSION = 0x01;
+constexpr uint8_t CMD_GET_ID = 0x02;
+constexpr uint8_t CMD_GO = 0x21;
+constexpr uint8_t CMD_EXTENDED_ERASE = 0x44;
 constexpr uint8_t CMD_READ_MEMORY = 0x11;
 constexpr uint8_t CMD_WRITE_MEMORY = 0x31;
 constexpr uint8_t CMD_ERASE = 0x43;
@@ -11,6 +16,8 @@ constexpr uint8_t CMD_WRITE_UNPROTECT = 0x73;
 // from that ACK to its own restart.
 constexpr Tiempo UNPROTECT_TIME = ms(20);
 constexpr Tiempo RESTART_DELAY = ms(1);
+// From the ACK of Go's address to the application running.
+constexpr Tiempo GO_DELAY = ms(1);
 
 uint8_t xorOf(const std::vector<uint8_t>& v) {
     uint8_t x = 0;
@@ -99,6 +106,17 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             field_.clear();
             state_ = State::WriteAddress;
             return;
+        case CMD_GET:
+        case CMD_GET_VERSION:
+        case CMD_GET_ID:
+            answerInformation(command_, t);
+            return;
+        case CMD_EXTENDED_ERASE:
+        case CMD_GO:
+            reply(ACK);
+            field_.clear();
+            state_ = command_ == CMD_GO ? State::GoAddress : State::ExtendedErase;
+            return;
         case CMD_READ_MEMORY:
             if (faults_.refuseRead) {
                 finish(command_, false, t);
@@ -113,8 +131,9 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             return;
         }
     case State::EraseCode:
-        if (b != 0xFF) { // page lists are not used by the loader
-            finish(command_, false, t);
+        if (b != 0xFF) { // a page list: b + 1 page numbers follow
+            field_.assign(1, b);
+            state_ = State::ErasePages;
             return;
         }
         state_ = State::EraseChecksum;
@@ -211,7 +230,124 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             unit_.link().sendToHost(out, format());
         return;
     }
+    case State::ErasePages:
+        onErasePagesByte(b, t);
+        return;
+    case State::ExtendedErase:
+        onExtendedEraseByte(b, t);
+        return;
+    case State::GoAddress:
+        onGoAddressByte(b, t);
+        return;
     case State::Busy:
         return;
     }
+}
+
+void SimArmBootloader::answerInformation(uint8_t code, Tiempo t) {
+    std::vector<uint8_t> out{ACK};
+    switch (code) {
+    case CMD_GET:
+        // The count of bytes that follow less one, the version, the commands.
+        out.insert(out.end(),
+                   {11, VERSION, CMD_GET, CMD_GET_VERSION, CMD_GET_ID, CMD_READ_MEMORY, CMD_GO,
+                    CMD_WRITE_MEMORY, CMD_ERASE, CMD_EXTENDED_ERASE, CMD_WRITE_UNPROTECT});
+        out[1] = static_cast<uint8_t>(out.size() - 3);
+        break;
+    case CMD_GET_VERSION:
+        out.insert(out.end(), {VERSION, 0x00, 0x00}); // and two option bytes
+        break;
+    default: // Get ID
+        out.insert(out.end(), {1, static_cast<uint8_t>(PRODUCT_ID >> 8),
+                               static_cast<uint8_t>(PRODUCT_ID & 0xFF)});
+        break;
+    }
+    out.push_back(ACK);
+    commands_.push_back({code, t, true});
+    if (!faults_.silent)
+        unit_.link().sendToHost(out, format());
+    state_ = State::Command;
+    field_.clear();
+}
+
+// field_ holds the count less one, the page numbers, then the XOR of them all.
+void SimArmBootloader::onErasePagesByte(uint8_t b, Tiempo t) {
+    field_.push_back(b);
+    if (field_.size() < static_cast<size_t>(field_[0]) + 3)
+        return;
+    if (xorOf(field_) != 0) {
+        finish(CMD_ERASE, false, t);
+        return;
+    }
+    erase(CMD_ERASE, std::vector<int>(field_.begin() + 1, field_.end() - 1), false, t);
+}
+
+// Two bytes of count less one (0xFFFF, 0xFFFE, 0xFFFD: the whole flash, or one
+// of its banks), then that many two-byte page numbers, then the XOR of them all.
+void SimArmBootloader::onExtendedEraseByte(uint8_t b, Tiempo t) {
+    field_.push_back(b);
+    if (field_.size() < 2)
+        return;
+    const int n = (field_[0] << 8) | field_[1];
+    const bool special = n >= 0xFFF0;
+    const size_t length = special ? 3 : 2 + 2 * static_cast<size_t>(n + 1) + 1;
+    if (field_.size() < length)
+        return;
+    if (xorOf(field_) != 0 || (special && n < 0xFFFD)) {
+        finish(CMD_EXTENDED_ERASE, false, t);
+        return;
+    }
+    // This part has one bank: any of the three erases it all.
+    std::vector<int> pages;
+    for (size_t i = 2; !special && i + 1 < length; i += 2)
+        pages.push_back((field_[i] << 8) | field_[i + 1]);
+    erase(CMD_EXTENDED_ERASE, pages, special, t);
+}
+
+void SimArmBootloader::erase(uint8_t code, const std::vector<int>& pages, bool all, Tiempo t) {
+    for (int p : pages) {
+        if (p >= FLASH_PAGES) {
+            finish(code, false, t);
+            return;
+        }
+    }
+    state_ = State::Busy;
+    const unsigned long long e = epoch_;
+    // Erasing takes the same time per page however it is asked for.
+    const Tiempo share(faults_.eraseTime.count() * static_cast<long long>(pages.size()) /
+                       FLASH_PAGES);
+    const Tiempo done = t + (all ? faults_.eraseTime : share);
+    unit_.link().schedule(done, [this, e, done, code, pages, all] {
+        if (e != epoch_)
+            return;
+        if (all) {
+            memory_.clear();
+            ++erases_;
+        }
+        for (int p : pages) {
+            const uint32_t from = FLASH_BASE + static_cast<uint32_t>(p) * PAGE_SIZE;
+            memory_.erase(memory_.lower_bound(from), memory_.lower_bound(from + PAGE_SIZE));
+            erasedPages_.push_back(p);
+        }
+        finish(code, true, done);
+    });
+}
+
+void SimArmBootloader::onGoAddressByte(uint8_t b, Tiempo t) {
+    field_.push_back(b);
+    if (field_.size() < 5)
+        return;
+    if (xorOf(field_) != 0) {
+        finish(CMD_GO, false, t);
+        return;
+    }
+    finish(CMD_GO, true, t);
+    state_ = State::Busy;
+    // The controller jumps to the program at the address: the application.
+    const unsigned long long e = epoch_;
+    const Tiempo at = t + GO_DELAY;
+    unit_.link().schedule(at, [this, e, at] {
+        if (e == epoch_)
+            unit_.enterMode(SimUnit::Mode::Application, at);
+    });
 }

@@ -1,8 +1,12 @@
 #pragma once
 // The ARM controller's UART bootloader at 115200 8-E-1: the commands of the
-// published USART bootloader protocol that the loader uses (synchronisation, Write
-// Unprotect, global Erase, Write Memory, Read Memory), with their complement and XOR checks, a
-// flash image, a record of what it received, and faults as data.
+// published USART bootloader protocol that a general-purpose client uses
+// (synchronisation, Get, Get Version, Get ID, Read Memory, Go, Write Memory, Erase
+// global or by pages, Extended Erase, Write Unprotect), with their complement and
+// XOR checks, a flash image, a record of what it received, and faults as data.
+//
+// It presents itself as a 128 KiB part with 1 KiB pages (product ID 0x410,
+// bootloader 2.2), so that an independent flasher finds its flash layout.
 
 #include "sim/personalidad.h"
 
@@ -15,11 +19,16 @@ public:
     static constexpr uint8_t ACK = 0x79;
     static constexpr uint8_t NACK = 0x1F;
     static constexpr uint8_t SYNC = 0x7F;
+    static constexpr uint8_t VERSION = 0x22;
+    static constexpr uint16_t PRODUCT_ID = 0x0410;
+    static constexpr uint32_t FLASH_BASE = 0x08000000;
+    static constexpr uint32_t PAGE_SIZE = 1024;
+    static constexpr int FLASH_PAGES = 128;
 
     struct Faults {
         bool silent = false;         // answers nothing at all
         int nackWriteBlock = 0;      // NACKs the data of this Write Memory block (1-based; 0 none)
-        Tiempo eraseTime = ms(1000); // length of a global erase
+        Tiempo eraseTime = ms(1000); // length of a global erase; a page list takes its share
         bool writeProtected = false; // Write Unprotect refused with NACK
         // Stores this Write Memory block (1-based; 0 none) with one byte changed,
         // and still answers ACK.
@@ -54,7 +63,8 @@ public:
     const std::vector<Command>& commands() const { return commands_; }
     const std::vector<Block>& blocks() const { return blocks_; } // as received
     const std::vector<Read>& reads() const { return reads_; }
-    int eraseCount() const { return erases_; }
+    int eraseCount() const { return erases_; }                           // global erases
+    const std::vector<int>& erasedPages() const { return erasedPages_; } // by page lists
     bool synchronised() const { return state_ != State::WaitSync; }
     // Between commands: the next byte would start a new one.
     bool awaitingCommand() const { return state_ == State::WaitSync || state_ == State::Command; }
@@ -73,11 +83,22 @@ private:
         ReadAddress,
         ReadCount,
         ReadComplement,
+        ErasePages,    // Erase with a page list: the pages and the checksum
+        ExtendedErase, // Extended Erase: count, pages or special code, checksum
+        GoAddress,
         Busy, // a long operation is running; bytes are lost
     };
     void reply(uint8_t b);
     void replyAt(Tiempo at, uint8_t b);
     void finish(uint8_t code, bool ok, Tiempo t);
+    // The commands beyond the loader's own set, each on its own path.
+    void answerInformation(uint8_t code, Tiempo t); // Get, Get Version, Get ID
+    void onErasePagesByte(uint8_t b, Tiempo t);
+    void onExtendedEraseByte(uint8_t b, Tiempo t);
+    void onGoAddressByte(uint8_t b, Tiempo t);
+    // Erases the given pages (all of the flash when pages is empty) after the
+    // erase's duration, then answers ACK; a page outside the flash is refused.
+    void erase(uint8_t code, const std::vector<int>& pages, bool all, Tiempo t);
 
     Faults faults_;
     State state_ = State::WaitSync;
@@ -87,6 +108,7 @@ private:
     int count_ = 0;
     int writeBlocks_ = 0;
     int erases_ = 0;
+    std::vector<int> erasedPages_;
     unsigned long long epoch_ = 0; // bumped by a restart: cancels work in progress
     std::map<uint32_t, uint8_t> memory_;
     std::vector<Command> commands_;

@@ -74,12 +74,75 @@ void PtyBridge::schedule(Tiempo at, std::function<void()> fn) {
     events_.emplace(std::make_pair(at.count(), seq_++), std::move(fn));
 }
 
-void PtyBridge::sendToHost(const std::vector<uint8_t>& bytes, const LineFormat&) {
+void PtyBridge::sendToHost(const std::vector<uint8_t>& bytes, const LineFormat& fmt) {
     {
         std::lock_guard<std::mutex> lock(m_);
+        if (pacing_) {
+            // Each reply byte follows the one before it on the wire.
+            const Tiempo c = fmt.charTime();
+            Tiempo end = std::max(now(), unitBusyUntil_);
+            for (uint8_t b : bytes) {
+                end += c;
+                if (latency_.count() <= 0) {
+                    onWire_.emplace_back(end, b);
+                    continue;
+                }
+                if (held_ == 0 || end > heldUntil_) { // the adapter starts holding anew
+                    heldUntil_ = end + latency_;
+                    held_ = 0;
+                }
+                onWire_.emplace_back(heldUntil_, b);
+                if (++held_ == ADAPTER_PACKET) { // a full packet goes at once
+                    for (auto it = onWire_.end() - held_; it != onWire_.end(); ++it)
+                        it->first = end;
+                    held_ = 0;
+                }
+            }
+            unitBusyUntil_ = end;
+            return; // run() writes them as they arrive
+        }
         out_.insert(out_.end(), bytes.begin(), bytes.end());
     }
     flushOut();
+}
+
+void PtyBridge::releaseDue(Tiempo t) {
+    std::lock_guard<std::mutex> lock(m_);
+    while (!onWire_.empty() && onWire_.front().first <= t) {
+        out_.push_back(onWire_.front().second);
+        onWire_.pop_front();
+    }
+}
+
+void PtyBridge::receive(uint8_t b, Tiempo t) {
+    if (!pacing_) {
+        // Work due before this byte arrived runs first, as it would on a wire.
+        runDue(t);
+        ++fromHost_;
+        inEvent_ = true;
+        eventTime_ = t;
+        device_.onByte(b, false, t);
+        inEvent_ = false;
+        return;
+    }
+    // The byte left the program's port behind the ones before it and arrives
+    // one character time later, at the format the unit listens at.
+    const Tiempo arrival = std::max(t, hostBusyUntil_) + device_.format().charTime();
+    hostBusyUntil_ = arrival;
+    schedule(arrival, [this, b, arrival] {
+        ++fromHost_;
+        device_.onByte(b, false, arrival);
+    });
+}
+
+Tiempo PtyBridge::nextWake() {
+    std::lock_guard<std::mutex> lock(m_);
+    Tiempo next = Tiempo::max();
+    if (!events_.empty())
+        next = Tiempo(events_.begin()->first.first);
+    if (!onWire_.empty())
+        next = std::min(next, onWire_.front().first);
+    return next;
 }
 
 bool PtyBridge::flushOut() {
@@ -122,19 +185,26 @@ bool PtyBridge::run() {
     uint8_t buf[4096];
     while (!stop_.load()) {
         runDue(reloj().now());
-        int timeout = -1;
+        releaseDue(reloj().now());
+        flushOut();
         bool pendingOut = false;
         {
             std::lock_guard<std::mutex> lock(m_);
-            if (!events_.empty()) {
-                const long long wait = events_.begin()->first.first - reloj().now().count();
-                timeout = static_cast<int>(std::clamp<long long>((wait + 999) / 1000, 0, 1 << 30));
-            }
             pendingOut = !out_.empty();
+        }
+        // Wakes to the microsecond: a paced byte lasts less than a millisecond.
+        const Tiempo next = nextWake();
+        timespec ts{};
+        timespec* timeout = nullptr;
+        if (next != Tiempo::max()) {
+            const long long wait = std::max<long long>(0, (next - reloj().now()).count());
+            ts.tv_sec = static_cast<time_t>(wait / 1000000);
+            ts.tv_nsec = static_cast<long>(wait % 1000000) * 1000;
+            timeout = &ts;
         }
         pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (pendingOut ? POLLOUT : 0)), 0},
                          {wake_[0], POLLIN, 0}};
-        const int r = ::poll(fds, 2, timeout);
+        const int r = ::ppoll(fds, 2, timeout, nullptr);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -148,16 +218,8 @@ bool PtyBridge::run() {
             const ssize_t n = ::read(master_, buf, sizeof buf);
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
                 return false;
-            for (ssize_t i = 0; i < n; ++i) {
-                const Tiempo t = reloj().now();
-                // Work due before this byte arrived runs first, as it would on a wire.
-                runDue(t);
-                ++fromHost_;
-                inEvent_ = true;
-                eventTime_ = t;
-                device_.onByte(buf[i], false, t);
-                inEvent_ = false;
-            }
+            for (ssize_t i = 0; i < n; ++i)
+                receive(buf[i], reloj().now());
         } else if (fds[0].revents & (POLLERR | POLLNVAL | POLLHUP)) {
             // The slave side is held open here, so a hang-up means the terminal is gone.
             return false;

@@ -8,6 +8,12 @@
 // pseudo-terminal carries no modem lines and no line rate, so hasModemLines() is
 // false: the device cannot see DTR and nothing is garbled by a format mismatch.
 //
+// With pacing on, the pseudo-terminal behaves like a wire at the unit's current
+// format: a byte the program writes reaches the unit one character time (start,
+// data, parity and stop bits) after the one before it, and the unit's replies
+// reach the program at the same rate, so that a load over it takes the time it
+// would over a real line.
+//
 // One thread (the one that calls run()) drives everything: reads, scheduled work
 // and the device's callbacks; stop() may be called from any thread, and from a
 // signal handler.
@@ -15,6 +21,7 @@
 #include "sim/linea_simulada.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -35,6 +42,16 @@ public:
     // The path a program opens as its serial port ("/dev/pts/N").
     std::string slavePath() const { return slavePath_; }
 
+    // Bytes take their line time in both directions (off: as fast as the terminal
+    // carries them). Set before run().
+    void setPacing(bool on) { pacing_ = on; }
+    // With pacing: a USB adapter's latency timer. The adapter holds the unit's
+    // bytes until the timer runs out after the first one it holds, or until it
+    // holds a full USB packet (62 bytes); 0 (the default): passed on at once, as a
+    // UART or an adapter in low-latency mode does. Set before run().
+    void setLatencyTimer(Tiempo t) { latency_ = t; }
+    static constexpr int ADAPTER_PACKET = 62;
+
     // Serves until stop() is called. Returns false when the terminal failed.
     bool run();
     // Async-signal-safe.
@@ -54,6 +71,12 @@ private:
     // Runs the work due by t, each at its own time; returns when none is left.
     void runDue(Tiempo t);
     bool flushOut();
+    // Paced replies whose last bit has gone by t join the bytes to write.
+    void releaseDue(Tiempo t);
+    // A byte read from the program, delivered to the unit at its arrival.
+    void receive(uint8_t b, Tiempo t);
+    // When run() must next wake (max() for nothing pending).
+    Tiempo nextWake();
 
     SimDevice& device_;
     int master_ = -1;
@@ -65,7 +88,14 @@ private:
     std::multimap<std::pair<long long, unsigned long long>, std::function<void()>> events_;
     unsigned long long seq_ = 0;
     std::vector<uint8_t> out_; // replies not yet taken by the terminal
-    Tiempo unitBusyUntil_{0};
+    // Paced replies still on the wire, with the instant each has fully arrived.
+    std::deque<std::pair<Tiempo, uint8_t>> onWire_;
+    Tiempo unitBusyUntil_{0}; // the last reply on the wire has arrived
+    Tiempo hostBusyUntil_{0}; // the last byte from the program has arrived
+    bool pacing_ = false;
+    Tiempo latency_{0};
+    Tiempo heldUntil_{-1}; // when the adapter passes on what it holds
+    int held_ = 0;         // bytes it holds (the last ones on onWire_)
     bool inEvent_ = false; // only touched by the driving thread
     Tiempo eventTime_{0};
 

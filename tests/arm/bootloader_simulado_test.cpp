@@ -70,8 +70,10 @@ TEST_F(BootloaderSimulado, WriteMemoryChecksEveryChecksum) {
 TEST_F(BootloaderSimulado, RefusesBadComplementsAndGarbledBytes) {
     enviar({0x31, 0xCF});
     EXPECT_EQ(respuestas(), std::vector<uint8_t>{N});
-    enviar({0x43, 0xBC, 0xFE}); // only the global erase is offered
+    bl().setMemory({{0x08000000, 1}});
+    enviar({0x43, 0xBC, 0x00, 0x00, 0x01}); // a page list whose checksum is wrong
     EXPECT_EQ(respuestas(), (std::vector<uint8_t>{A, N}));
+    EXPECT_EQ(bl().memory().size(), 1u);
     // At the wrong format the command arrives as other bytes and is refused.
     g.sim.link->cambia_conf(115200, 8, 1, 'N', 0);
     enviar({0x43, 0xBC});
@@ -91,6 +93,90 @@ TEST_F(BootloaderSimulado, EraseAnswersWhenItIsOverAndWriteUnprotectRestarts) {
     EXPECT_TRUE(bl().memory().empty());
 
     enviar({0x73, 0x8C});
+    EXPECT_EQ(respuestas(), (std::vector<uint8_t>{A, A}));
+    EXPECT_EQ(g.modo(), SimUnit::Mode::Application);
+}
+
+// What a general-purpose client asks first: the version and command list, the
+// version with its option bytes, the product ID.
+TEST_F(BootloaderSimulado, AnswersTheInformationCommands) {
+    struct Caso {
+        const char* nombre;
+        std::vector<uint8_t> orden;
+        std::vector<uint8_t> respuesta;
+    };
+    const std::vector<Caso> casos = {
+        {"Get",
+         {0x00, 0xFF},
+         {A, 9, 0x22, 0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x43, 0x44, 0x73, A}},
+        {"Get Version", {0x01, 0xFE}, {A, 0x22, 0x00, 0x00, A}},
+        {"Get ID", {0x02, 0xFD}, {A, 1, 0x04, 0x10, A}},
+        {"Get ID, bad complement", {0x02, 0xFC}, {N}},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        enviar(c.orden);
+        EXPECT_EQ(respuestas(), c.respuesta);
+    }
+}
+
+// Page erases clear exactly their pages and take their share of a global erase;
+// the special codes of Extended Erase clear everything.
+TEST_F(BootloaderSimulado, ErasesByPagesAndByExtendedErase) {
+    struct Caso {
+        const char* nombre;
+        std::vector<uint8_t> orden; // command, complement, then the erase's bytes
+        std::vector<uint8_t> respuesta;
+        std::vector<uint32_t> quedan; // of the bytes placed at pages 0, 1, 2 and 127
+    };
+    const uint32_t P = SimArmBootloader::PAGE_SIZE;
+    const uint32_t B = SimArmBootloader::FLASH_BASE;
+    const std::vector<Caso> casos = {
+        {"pages 0 and 2", {0x43, 0xBC, 1, 0, 2, 1 ^ 0 ^ 2}, {A, A}, {B + P, B + 127 * P}},
+        {"page past the flash",
+         {0x43, 0xBC, 0, 128, 128},
+         {A, N},
+         {B, B + P, B + 2 * P, B + 127 * P}},
+        {"extended, page 1", {0x44, 0xBB, 0, 0, 0, 1, 1}, {A, A}, {B, B + 2 * P, B + 127 * P}},
+        {"extended, mass", {0x44, 0xBB, 0xFF, 0xFF, 0x00}, {A, A}, {}},
+        {"extended, bank 1", {0x44, 0xBB, 0xFF, 0xFE, 0x01}, {A, A}, {}},
+        {"extended, bad checksum",
+         {0x44, 0xBB, 0xFF, 0xFF, 0x01},
+         {A, N},
+         {B, B + P, B + 2 * P, B + 127 * P}},
+        {"extended, reserved code",
+         {0x44, 0xBB, 0xFF, 0xF0, 0x0F},
+         {A, N},
+         {B, B + P, B + 2 * P, B + 127 * P}},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        bl().setMemory({{B, 1}, {B + P, 2}, {B + 2 * P + 5, 3}, {B + 127 * P, 4}});
+        enviar(c.orden);
+        g.sim.link->reset_interface();
+        g.sim.link->recibir_datos_nenlace(0, 40, "y"); // waits out an erase
+        EXPECT_EQ(respuestas(), c.respuesta);
+        std::vector<uint32_t> quedan;
+        for (const auto& [a, v] : bl().memory())
+            quedan.push_back(a & ~(P - 1));
+        EXPECT_EQ(quedan, c.quedan);
+    }
+    // Two pages of 128 cost 2/128 of the global erase's second: from the list's
+    // checksum arriving to the erase's ACK leaving.
+    enviar({0x43, 0xBC, 1, 5, 6, 1 ^ 5 ^ 6});
+    EXPECT_EQ(respuestas(), (std::vector<uint8_t>{A, A}));
+    Tiempo fin_lista{0}, ack{0};
+    for (const auto& r : g.linea().bytes())
+        (r.fromHost ? fin_lista : ack) = r.fromHost ? r.arrived : r.sent;
+    const double ms_borrado = std::chrono::duration<double, std::milli>(ack - fin_lista).count();
+    EXPECT_NEAR(ms_borrado, 1000.0 * 2 / 128, 0.5);
+}
+
+TEST_F(BootloaderSimulado, GoChecksItsAddressAndStartsTheApplication) {
+    enviar({0x21, 0xDE, 0x08, 0x00, 0x00, 0x00, 0x00}); // bad XOR
+    EXPECT_EQ(respuestas(), (std::vector<uint8_t>{A, N}));
+    EXPECT_EQ(g.modo(), SimUnit::Mode::ArmBootloader);
+    enviar({0x21, 0xDE, 0x08, 0x00, 0x00, 0x00, 0x08});
     EXPECT_EQ(respuestas(), (std::vector<uint8_t>{A, A}));
     EXPECT_EQ(g.modo(), SimUnit::Mode::Application);
 }

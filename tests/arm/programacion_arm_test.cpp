@@ -382,6 +382,67 @@ TEST_F(ProgramacionArm, ReadBackCatchesWhatTheFlashDoesNotHold) {
     }
 }
 
+// After the global erase a block of nothing but 0xFF is left to the erase: not
+// written, not read back, and the trace counts it; a block with one other byte in
+// it is written. The flash then reads as the image everywhere, and the messages
+// still count every image byte.
+TEST_F(ProgramacionArm, BlocksOfOnlyErasedBytesAreLeftToTheErase) {
+    struct Caso {
+        const char* nombre;
+        std::vector<int> rellenos;      // the 256-byte blocks (of 4) that are all 0xFF
+        std::vector<uint32_t> escritos; // start of each block written, and read back
+    };
+    const uint32_t B = 0x08000000;
+    const std::vector<Caso> casos = {
+        {"none", {}, {B, B + 0x100, B + 0x200, B + 0x300}},
+        {"second and last", {1, 3}, {B, B + 0x200}},
+        {"all", {0, 1, 2, 3}, {}},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        RigProcedimientos gc{SimUnit::Controller::ARM, 0, true};
+        hab_traza = true;
+        // 0xFF bytes inside a written block too: the last byte of every block.
+        std::vector<uint8_t> bytes(1024);
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            const bool relleno = std::count(c.rellenos.begin(), c.rellenos.end(), i / 256) > 0;
+            bytes[i] = relleno || i % 256 == 255 ? 0xFF : static_cast<uint8_t>(i * 7 + 1);
+        }
+        ImagenHex img;
+        img.extendida(0x0800);
+        for (size_t off = 0; off < bytes.size(); off += 16)
+            img.datos(static_cast<uint16_t>(off),
+                      std::vector<uint8_t>(bytes.begin() + off, bytes.begin() + off + 16));
+        img.fin();
+
+        ASSERT_EQ(gc.arm().grabar_micro_STM(img.texto(), img.caracteres()), Resultado::Ok);
+
+        const SimArmBootloader& b = gc.unidad().armBootloader();
+        std::vector<uint32_t> escritos, leidos;
+        for (const auto& blk : b.blocks())
+            escritos.push_back(blk.address);
+        for (const auto& r : b.reads())
+            leidos.push_back(r.address);
+        EXPECT_EQ(escritos, c.escritos);
+        EXPECT_EQ(leidos, c.escritos);
+        for (uint32_t i = 0; i < bytes.size(); ++i) {
+            const auto it = b.memory().find(B + i);
+            ASSERT_EQ(it == b.memory().end() ? 0xFF : it->second, bytes[i]) << i;
+        }
+        const auto e = gc.rec.estados();
+        ASSERT_EQ(e.size(), 5u);
+        EXPECT_EQ(e[3], escrito(1024));
+        EXPECT_EQ(e[4], texto_mensaje(Mensaje::MemoriaCompleta));
+        const auto traza = gc.takeTrace();
+        // The trace says how many blocks were left out, as a note, when any were.
+        const std::string nota = "** Write Memory: " + std::to_string(c.rellenos.size()) +
+                                 " of 4 blocks all 0xFF after the erase";
+        EXPECT_EQ(std::count_if(traza.begin(), traza.end(),
+                                [&](const std::string& l) { return l.rfind(nota, 0) == 0; }),
+                  c.rellenos.empty() ? 0 : 1);
+    }
+}
+
 // An unknown image size shows no progress instead of dividing by zero; one smaller
 // than the image never shows more than 100 %.
 TEST_F(ProgramacionArm, ProgressStaysWithinBoundsWhateverTheAnnouncedSize) {

@@ -83,17 +83,24 @@ char g_ruta_bloqueo[1024];
 std::atomic<bool> g_hay_bloqueo{false};
 
 extern "C" void manejar_interrupcion(int) {
-    if (g_interrumpido.exchange(true)) {
+    if (!g_interrumpido.exchange(true)) {
 #ifndef _WIN32
-        if (g_hay_bloqueo.load())
-            ::unlink(g_ruta_bloqueo);
-        static const char aviso[] = "\nvtr900prog: interrupted\n";
-        (void)!::write(2, aviso, sizeof aviso - 1);
-        ::_exit(ExitInterrupted);
-#else
-        std::_Exit(ExitInterrupted);
+        // Said at once, so that whoever pressed it knows it was taken.
+        static const char parada[] =
+            "\nvtr900prog: stopping at the next safe point (Ctrl+C again ends at once)\n";
+        (void)!::write(2, parada, sizeof parada - 1);
 #endif
+        return;
     }
+#ifndef _WIN32
+    if (g_hay_bloqueo.load())
+        ::unlink(g_ruta_bloqueo);
+    static const char aviso[] = "\nvtr900prog: interrupted\n";
+    (void)!::write(2, aviso, sizeof aviso - 1);
+    ::_exit(ExitInterrupted);
+#else
+    std::_Exit(ExitInterrupted);
+#endif
 }
 
 void recordar_bloqueo(const std::string& dispositivo) {
