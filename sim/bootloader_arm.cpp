@@ -156,18 +156,10 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
         return;
     }
     case State::WriteAddress:
-        field_.push_back(b);
-        if (field_.size() < 5)
-            return;
-        if (xorOf(field_) != 0) { // four bytes and their XOR
-            finish(command_, false, t);
-            return;
+        if (tomarDireccion(b, t)) {
+            reply(ACK);
+            state_ = State::WriteCount;
         }
-        address_ = (uint32_t{field_[0]} << 24) | (uint32_t{field_[1]} << 16) |
-                   (uint32_t{field_[2]} << 8) | field_[3];
-        reply(ACK);
-        field_.clear();
-        state_ = State::WriteCount;
         return;
     case State::WriteCount:
         count_ = b + 1;
@@ -196,18 +188,10 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
         return;
     }
     case State::ReadAddress:
-        field_.push_back(b);
-        if (field_.size() < 5)
-            return;
-        if (xorOf(field_) != 0) {
-            finish(command_, false, t);
-            return;
+        if (tomarDireccion(b, t)) {
+            reply(ACK);
+            state_ = State::ReadCount;
         }
-        address_ = (uint32_t{field_[0]} << 24) | (uint32_t{field_[1]} << 16) |
-                   (uint32_t{field_[2]} << 8) | field_[3];
-        reply(ACK);
-        field_.clear();
-        state_ = State::ReadCount;
         return;
     case State::ReadCount:
         count_ = b + 1;
@@ -333,14 +317,23 @@ void SimArmBootloader::erase(uint8_t code, const std::vector<int>& pages, bool a
     });
 }
 
-void SimArmBootloader::onGoAddressByte(uint8_t b, Tiempo t) {
+bool SimArmBootloader::tomarDireccion(uint8_t b, Tiempo t) {
     field_.push_back(b);
     if (field_.size() < 5)
-        return;
-    if (xorOf(field_) != 0) {
-        finish(CMD_GO, false, t);
-        return;
+        return false;
+    if (xorOf(field_) != 0) { // four bytes and their XOR
+        finish(command_, false, t);
+        return false;
     }
+    address_ = (uint32_t{field_[0]} << 24) | (uint32_t{field_[1]} << 16) |
+               (uint32_t{field_[2]} << 8) | field_[3];
+    field_.clear();
+    return true;
+}
+
+void SimArmBootloader::onGoAddressByte(uint8_t b, Tiempo t) {
+    if (!tomarDireccion(b, t))
+        return;
     finish(CMD_GO, true, t);
     state_ = State::Busy;
     // The controller jumps to the program at the address: the application.

@@ -70,6 +70,10 @@ public:
     bool awaitingCommand() const { return state_ == State::WaitSync || state_ == State::Command; }
 
 private:
+    // Takes one byte of an address field (four bytes, then their XOR): true once the
+    // field is whole and right, with address_ set; a wrong XOR ends the command with
+    // NACK.
+    bool tomarDireccion(uint8_t b, Tiempo t);
     enum class State {
         WaitSync,
         Command,
