@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs, builds (warnings are errors) and runs the whole test suite; then the
-# threaded tests again under ThreadSanitizer (skip that pass with VTR_SKIP_TSAN=1).
+# threaded tests again under ThreadSanitizer (skip that pass with VTR_SKIP_TSAN=1) and
+# the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (skip it with
+# VTR_SKIP_ASAN=1).
 # Ends with one line, "programs: N passed, M failed", and exits non-zero when a
-# test program or the ThreadSanitizer pass failed.
+# test program or a sanitizer pass failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
@@ -16,6 +18,9 @@ status=0
 (cd build && ctest --output-on-failure) | tee "$log" || status=1
 if [ "${VTR_SKIP_TSAN:-0}" != "1" ]; then
     bash scripts/tsan.sh || status=1
+fi
+if [ "${VTR_SKIP_ASAN:-0}" != "1" ]; then
+    bash scripts/asan.sh || status=1
 fi
 # The test programs' count, from CTest's line per program ("1/10 Test #1: arm ...
 # Passed"); a program that failed, timed out or crashed counts as failed.

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of tests/fuzz with clang (build-fuzz/) and runs each
+# for SECONDS (default 60) from a seed corpus made of samples/; ends at the first
+# finding (its input is left in the target's findings folder) with a non-zero exit.
+#   bash scripts/fuzz.sh          60 s each (what CI runs)
+#   bash scripts/fuzz.sh 600      10 minutes each
+# FUZZ_BUILD_DIR names the build folder, JOBS the parallel compile jobs (default 2).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+secs=${1:-60}
+build=${FUZZ_BUILD_DIR:-build-fuzz}
+targets=(fuzz_intel_hex fuzz_seleccion fuzz_tramas)
+CC=clang CXX=clang++ cmake -S . -B "$build" -DVTR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0
+for t in "${targets[@]}"; do
+    # The seeds are copied: what the fuzzer adds to its corpus stays out of the tree.
+    mkdir -p "$work/$t/corpus" "$build/findings/$t"
+    cp samples/* "$work/$t/corpus/"
+    echo "== $t: ${secs} s"
+    if ! QT_QPA_PLATFORM=offscreen "$build/$t" -max_total_time="$secs" -max_len=8192 \
+        -print_final_stats=1 -artifact_prefix="$build/findings/$t/" "$work/$t/corpus" \
+        >"$work/$t.log" 2>&1; then
+        status=1
+        tail -n 40 "$work/$t.log"
+    fi
+    grep -E '^(#[0-9]+.*(DONE|pulse)|stat::number_of_executed_units|Done )' "$work/$t.log" | tail -n 3
+done
+exit $status
