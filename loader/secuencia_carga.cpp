@@ -238,6 +238,12 @@ void Tmgrupo_superv::cargar_firmware() {
                     reconfigurar(c, 19200);
                     unidad.genera_reset();
                     r = banco2();
+                } else if (r != Resultado::Interrumpido) {
+                    // The loader keeps running while DTR stays cleared: released, the
+                    // unit goes back to its software, and the next load's entry
+                    // sequence starts from an asserted line as it must.
+                    sin_fallo([&] { reconfigurar(c, 19200); });
+                    sin_fallo([&] { unidad.genera_reset_final(); });
                 }
             }
         } else if (trabajo.tipo_fichero == TIPO_FICHERO_VTR_ARM) {

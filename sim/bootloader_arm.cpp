@@ -64,6 +64,10 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             commands_.push_back({SYNC, t, !faults_.silent});
             if (faults_.silent)
                 return; // a controller that never comes up
+            if (faults_.nackSync) {
+                reply(NACK);
+                return;
+            }
             reply(ACK);
             state_ = State::Command;
         }
@@ -139,7 +143,7 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
         state_ = State::EraseChecksum;
         return;
     case State::EraseChecksum: {
-        if (b != 0x00) {
+        if (b != 0x00 || faults_.nackErase) {
             finish(command_, false, t);
             return;
         }
@@ -289,6 +293,10 @@ void SimArmBootloader::onExtendedEraseByte(uint8_t b, Tiempo t) {
 }
 
 void SimArmBootloader::erase(uint8_t code, const std::vector<int>& pages, bool all, Tiempo t) {
+    if (faults_.nackErase) {
+        finish(code, false, t);
+        return;
+    }
     for (int p : pages) {
         if (p >= FLASH_PAGES) {
             finish(code, false, t);

@@ -34,6 +34,8 @@ public:
         // and still answers ACK.
         int corruptWriteBlock = 0;
         bool refuseRead = false; // Read Memory refused with NACK
+        bool nackSync = false;   // the synchronisation byte answered with NACK
+        bool nackErase = false;  // every erase refused with NACK
     };
     struct Command {
         uint8_t code; // 0x7F for a synchronisation

@@ -2,6 +2,7 @@
 
 #include "common/global.h"
 #include "comms/registro_puertos.h"
+#include "sim/fallos.h"
 #include "sim/linea_simulada.h"
 #include "sim/unidad_simulada.h"
 
@@ -51,10 +52,13 @@ void actualizar_indice(int idx, const Cableado& c) {
 }
 
 std::unique_ptr<TMyCOM> puerto_por_nombre(uint8_t port, const std::string& name) {
-    auto unit =
-        crear_unidad_simulada(name.substr(std::char_traits<char>::length(PREFIJO_SIMULADO)));
+    std::string error;
+    const auto spec =
+        leer_puerto_simulado(name.substr(std::char_traits<char>::length(PREFIJO_SIMULADO)), error);
+    auto unit = spec ? crear_unidad_simulada(spec->kind) : nullptr;
     if (!unit)
-        return nullptr; // an unknown kind: the name is left to the real port, which fails
+        return nullptr; // an unknown kind or fault: the name is left to the real port, which fails
+    aplicar_fallo(*unit, spec->fault);
     fijar_unidad_simulada(port, unit);
     return std::make_unique<PuertoSimulado>(linea_de(unit), name);
 }

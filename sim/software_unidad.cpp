@@ -189,10 +189,12 @@ void SimRunningSoftware::frameCompleteLocked(Tiempo t, std::vector<Answer>& out)
     ++goodFrames_;
     const bool isPacket = f.command == COMANDO_COMANDO && !f.payload.empty() &&
                           f.payload[0] == SUBCOMANDO_PAQUETE_TRANSFERENCIA;
+    const bool isEnd = f.command == COMANDO_COMANDO && !f.payload.empty() &&
+                       f.payload[0] == SUBCOMANDO_FIN_TRANSFERENCIA;
     const bool skip = config_.silent ||
                       std::find(config_.noAnswerTo.begin(), config_.noAnswerTo.end(),
                                 goodFrames_) != config_.noAnswerTo.end() ||
-                      (isPacket && config_.noAnswerToPackets);
+                      (isPacket && config_.noAnswerToPackets) || (isEnd && config_.noAnswerToEnd);
     f.answered = !skip;
     records_.frames.push_back(std::move(f));
     resetReceiverLocked();

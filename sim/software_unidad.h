@@ -37,6 +37,7 @@ public:
         bool silent = false;            // answers nothing at all
         std::vector<int> noAnswerTo;    // 1-based numbers of good frames not answered
         bool noAnswerToPackets = false; // data packets are taken but never answered
+        bool noAnswerToEnd = false;     // the end of a transfer is taken but never answered
         std::vector<uint8_t> noise;     // bytes sent before every answer
         bool refuseBinary = false;      // the binary start is answered with a refusal
         bool wrongChecksum = false;     // every answer carries a wrong checksum byte

@@ -8,6 +8,7 @@
 #include "loader/seleccion_puerto.h"
 #include "loader/supervisor_listener.h"
 #include "loader/tmgrupo_superv.h"
+#include "sim/fallos.h"
 #include "ui/comun/carga.h"
 #include "ui/headless/textos_headless.h"
 
@@ -54,7 +55,8 @@ const char* const DESCRIPTION =
     "\n"
     "PORT is COM1..COM4, any device path (a USB adapter, a pseudo-terminal), auto\n"
     "(the only USB serial adapter present; see --list-ports), or sim:arm / sim:xa,\n"
-    "the built-in simulated unit (ARM or XA controller) running in real time.\n"
+    "the built-in simulated unit (ARM or XA controller) running in real time;\n"
+    "sim:arm,fault=NAME rehearses a failure (the faults: README, \"Rehearsing failures\").\n"
     "COM1..COM4 are /dev/ttyS0../dev/ttyS3 (COM1..COM4 on Windows) unless the\n"
     "environment variable VTR900_COM1..VTR900_COM4 names another device or a sim:\n"
     "port, e.g. VTR900_COM1=/dev/ttyUSB0.\n"
@@ -132,8 +134,9 @@ std::optional<PortArgument> parsePort(const QString& arg, QString& error) {
         error = QStringLiteral("--port needs a value");
         return std::nullopt;
     }
-    if (es_puerto_simulado(name) && name != "sim:arm" && name != "sim:xa") {
-        error = QStringLiteral("unknown simulated unit '%1' (sim:arm or sim:xa)").arg(arg);
+    std::string motivo;
+    if (es_puerto_simulado(name) && !leer_puerto_simulado(name.substr(4), motivo)) {
+        error = QString::fromStdString(motivo);
         return std::nullopt;
     }
     return PortArgument{0, name};
