@@ -51,6 +51,8 @@ void SimXaLoader::setFaults(const Faults& f) {
     std::lock_guard<std::mutex> lock(m_);
     faults_ = f;
     faultUses_.clear();
+    dataRecords_ = 0;
+    mutedAfterErase_ = false;
 }
 
 void SimXaLoader::restart(Tiempo t) {
@@ -62,6 +64,7 @@ void SimXaLoader::restart(Tiempo t) {
     heldEcho_.clear();
     busyUntil_ = t;
     upper_ = 0;
+    mutedAfterErase_ = false;
 }
 
 const SimXaLoader::LineFault* SimXaLoader::faultFor(const std::string& text, bool exact) {
@@ -115,14 +118,12 @@ void SimXaLoader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             current_.push_back(static_cast<char>(b));
             lines_.back().t = t;
             lines_.back().text = current_;
-            if (!faults_.silent) {
+            if (!mute()) {
                 // A line whose answer a fault holds back keeps its echo too, until it
                 // no longer can be that line.
                 const LineFault* f = faultFor(current_, false);
-                if (f && f->kind != LineFault::Kind::SplitAck) {
-                    heldEcho_.push_back(b);
-                } else {
-                    heldEcho_.push_back(b);
+                heldEcho_.push_back(echoOfLast(b));
+                if (!f || f->kind == LineFault::Kind::SplitAck) {
                     sendAt(heldEcho_, t);
                     heldEcho_.clear();
                 }
@@ -143,13 +144,25 @@ void SimXaLoader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
     unit_.software().onByte(b, false, t);
 }
 
+uint8_t SimXaLoader::echoOfLast(uint8_t b) const {
+    // The record's last character (it is complete once its count says so) of the
+    // data record the fault names: its type is the two digits after the address.
+    const bool last = expected_ != 0 && current_.size() == expected_;
+    if (!last || faults_.wrongEchoRecord <= 0 || current_.compare(7, 2, "00") != 0 ||
+        dataRecords_ + 1 != faults_.wrongEchoRecord)
+        return b;
+    return b == '0' ? '1' : '0';
+}
+
 void SimXaLoader::lineComplete(Tiempo t) {
     const std::string text = current_;
     current_.clear();
     expected_ = 0;
     std::vector<uint8_t> echo;
     echo.swap(heldEcho_);
-    if (faults_.silent)
+    if (text.size() >= RECORD_OVERHEAD && text.compare(7, 2, "00") == 0)
+        ++dataRecords_;
+    if (mute())
         return;
     const LineFault* f = faultFor(text, true);
     if (f)
@@ -236,6 +249,9 @@ SimXaLoader::Answer SimXaLoader::execute(const std::string& line) {
                     continue;
                 memory_.erase(memory_.lower_bound(b.first), memory_.upper_bound(b.last));
                 erased_.push_back(b.code);
+                // This acknowledgement is the last thing the loader says.
+                if (faults_.silentAfterErase && b.code == blocks().back().code)
+                    mutedAfterErase_ = true;
                 return {ACK, true, faults_.eraseTime};
             }
             return refused;

@@ -36,11 +36,17 @@ public:
         int times = -1; // occurrences affected, from the first (-1: every one)
     };
     struct Faults {
-        bool silent = false;               // answers nothing at all
-        Tiempo eraseTime = ms(500);        // one block erase, before its acknowledgement
-        Tiempo chatterPeriod = ms(1000);   // gap between the characters of a Chatter fault
-        int statusReadBack = -1;           // value the status read answers (-1: the real one)
-        int bootReadBack = -1;             // value the boot vector read answers (-1: the real one)
+        bool silent = false;             // answers nothing at all
+        Tiempo eraseTime = ms(500);      // one block erase, before its acknowledgement
+        Tiempo chatterPeriod = ms(1000); // gap between the characters of a Chatter fault
+        int statusReadBack = -1;         // value the status read answers (-1: the real one)
+        int bootReadBack = -1;           // value the boot vector read answers (-1: the real one)
+        // The last character of this data record (1-based, counted from setFaults) is
+        // echoed as another one; the record itself is taken and acknowledged (0: none).
+        int wrongEchoRecord = 0;
+        // Once the last block's erase is acknowledged, nothing more is answered until
+        // the controller restarts.
+        bool silentAfterErase = false;
         std::vector<LineFault> lineFaults; // first match wins
     };
 
@@ -89,12 +95,17 @@ private:
     Answer execute(const std::string& line);
     const LineFault* faultFor(const std::string& text, bool exact);
     void sendAt(const std::vector<uint8_t>& bytes, Tiempo at);
+    bool mute() const { return faults_.silent || mutedAfterErase_; }
+    // The character echoed for b, the last one of the current record.
+    uint8_t echoOfLast(uint8_t b) const;
 
     mutable std::mutex m_;
     Faults faults_;
     std::map<std::string, int> faultUses_;
-    std::string current_; // the record being received ("" between lines)
-    size_t expected_ = 0; // its full length once the count is known (0: not yet)
+    int dataRecords_ = 0;          // data records received since setFaults
+    bool mutedAfterErase_ = false; // silentAfterErase has struck since the last restart
+    std::string current_;          // the record being received ("" between lines)
+    size_t expected_ = 0;          // its full length once the count is known (0: not yet)
     std::vector<uint8_t> heldEcho_;
     Tiempo busyUntil_{0};
     unsigned long long gen_ = 0; // bumped at restart: answers still pending are dropped

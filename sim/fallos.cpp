@@ -70,8 +70,19 @@ void aplicar_fallo(SimUnit& unit, const SimFault& fault) {
     case K::CorruptWrite:
         arm.corruptWriteBlock = fault.n;
         break;
+    case K::WrongEcho:
+        xa.wrongEchoRecord = fault.n;
+        break;
+    case K::SilentAfterErase:
+        xa.silentAfterErase = true;
+        break;
+    case K::Unplug:
+        break;
     }
     unit.software().setConfig(cfg);
     unit.armBootloader().setFaults(arm);
     unit.xaLoader().setFaults(xa);
+    // Any other fault, or none, finds the adapter plugged in, as the operator
+    // plugs it back in.
+    unit.adapter().desenchufar_tras(fault.kind == K::Unplug ? fault.n : 0);
 }

@@ -13,21 +13,24 @@
 struct SimFault {
     enum class Kind {
         None,
-        Silent,         // the unit answers nothing at all, in any of its programs
-        NoAnswer,       // the running software leaves its n-th good frame unanswered
-        NackSync,       // the ARM bootloader refuses the synchronisation
-        NackErase,      // the ARM bootloader refuses the erase
-        NackUnprotect,  // the ARM bootloader refuses Write Unprotect
-        NackWrite,      // the ARM bootloader refuses the data of its n-th Write Memory
-        NackRead,       // the ARM bootloader refuses the read-back
-        SlowErase,      // the erase takes a minute, far beyond the loader's time-out
-        Noise,          // the running software sends stray bytes before every answer
-        BadChecksum,    // every answer of the running software carries a wrong checksum
-        NoPacketAnswer, // data packets are taken but never answered
-        NoEndAnswer,    // the end of the transfer is taken but never answered
-        NoRoom,         // the binary start is refused: no room for the image
-        OldVersion,     // the transfer completes but the unit keeps its old version
-        CorruptWrite,   // the n-th Write Memory block is stored wrong, yet acknowledged
+        Silent,           // the unit answers nothing at all, in any of its programs
+        NoAnswer,         // the running software leaves its n-th good frame unanswered
+        NackSync,         // the ARM bootloader refuses the synchronisation
+        NackErase,        // the ARM bootloader refuses the erase
+        NackUnprotect,    // the ARM bootloader refuses Write Unprotect
+        NackWrite,        // the ARM bootloader refuses the data of its n-th Write Memory
+        NackRead,         // the ARM bootloader refuses the read-back
+        SlowErase,        // the erase takes a minute, far beyond the loader's time-out
+        Noise,            // the running software sends stray bytes before every answer
+        BadChecksum,      // every answer of the running software carries a wrong checksum
+        NoPacketAnswer,   // data packets are taken but never answered
+        NoEndAnswer,      // the end of the transfer is taken but never answered
+        NoRoom,           // the binary start is refused: no room for the image
+        OldVersion,       // the transfer completes but the unit keeps its old version
+        CorruptWrite,     // the n-th Write Memory block is stored wrong, yet acknowledged
+        WrongEcho,        // the XA loader echoes its n-th data record with a character changed
+        SilentAfterErase, // the XA loader answers nothing once its last block is erased
+        Unplug,           // the serial adapter is pulled out once the unit has received n bytes
     };
     Kind kind = Kind::None;
     int n = 0; // the 1-based number of the faulty message, for the kinds that take one
@@ -64,6 +67,12 @@ inline const std::vector<SimFaultName>& nombres_fallo() {
          "the unit reports its old version after the load"},
         {"corrupt-write", SimFault::Kind::CorruptWrite, true,
          "ARM: the n-th block stored wrong while acknowledged"},
+        {"wrong-echo", SimFault::Kind::WrongEcho, true,
+         "XA: the n-th data record echoed with a character changed"},
+        {"silent-after-erase", SimFault::Kind::SilentAfterErase, false,
+         "XA: the loader falls silent once its erase is done"},
+        {"unplug", SimFault::Kind::Unplug, true,
+         "the adapter is pulled out after the unit has received n bytes"},
     };
     return v;
 }

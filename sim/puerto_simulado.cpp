@@ -96,6 +96,43 @@ std::shared_ptr<SimLine> linea_simulada(int idx) {
     return indice_valido(idx) ? g_cableado[static_cast<size_t>(idx)].linea : nullptr;
 }
 
+void AdaptadorSimulado::desenchufar_tras(long bytes) {
+    std::lock_guard<std::mutex> lock(m_);
+    if (fuera_)
+        ++enchufe_;
+    fuera_ = false;
+    tras_ = bytes > 0 ? bytes : 0;
+    enviados_ = 0;
+}
+
+void AdaptadorSimulado::enchufar() {
+    desenchufar_tras(0);
+}
+
+bool AdaptadorSimulado::presente() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return !fuera_;
+}
+
+uint64_t AdaptadorSimulado::conectar() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return fuera_ ? 0 : enchufe_;
+}
+
+bool AdaptadorSimulado::conectado(uint64_t conexion) const {
+    std::lock_guard<std::mutex> lock(m_);
+    return !fuera_ && conexion == enchufe_;
+}
+
+void AdaptadorSimulado::byte_enviado(uint64_t conexion) {
+    std::lock_guard<std::mutex> lock(m_);
+    if (fuera_ || conexion != enchufe_)
+        return;
+    // The byte itself is already on the wire: the unit gets it, and nothing after it.
+    if (tras_ > 0 && ++enviados_ >= tras_)
+        fuera_ = true;
+}
+
 PuertoSimulado::PuertoSimulado(std::shared_ptr<SimLine> line, std::string name)
     : line_(std::move(line)), name_(std::move(name)) {}
 
@@ -103,39 +140,50 @@ PuertoSimulado::~PuertoSimulado() {
     ComReset();
 }
 
-void PuertoSimulado::ComInit(uint8_t) {
-    open_ = line_ && line_->hostOpen();
+void PuertoSimulado::ComInit(uint8_t port) {
+    // A unit's line comes with its adapter; a bare line has none and never fails.
+    adapter_.reset();
+    if (auto unit = unidad_simulada(port); unit && line_.get() == &unit->line())
+        adapter_ = std::shared_ptr<AdaptadorSimulado>(unit, &unit->adapter());
+    conexion_ = adapter_ ? adapter_->conectar() : 0;
+    // An adapter that is out is a device that is not there.
+    open_ = line_ && (!adapter_ || conexion_ != 0) && line_->hostOpen();
     result_ = open_ ? scOk : scError;
+}
+
+bool PuertoSimulado::usable() const {
+    return open_ && (!adapter_ || adapter_->conectado(conexion_));
 }
 
 void PuertoSimulado::ComSetState(int32_t NewBaud, uint8_t NewDataBits, uint8_t NewStopBits,
                                  char NewParity, uint8_t) {
-    if (open_)
+    if (usable())
         line_->hostSetFormat(LineFormat{NewBaud, NewDataBits, NewStopBits, NewParity});
 }
 
 void PuertoSimulado::ComSetBufSize(int32_t RxBufferSize, int32_t TxBufferSize) {
-    if (open_)
+    if (usable())
         line_->hostSetBufferSizes(RxBufferSize, TxBufferSize);
 }
 
 void PuertoSimulado::ComRTSOff() {
-    if (open_)
+    if (usable())
         line_->hostSetRts(false);
 }
 
 bool PuertoSimulado::ComValid() {
-    return open_ && !line_->hostFailed();
+    return usable() && !line_->hostFailed();
 }
 
 void PuertoSimulado::ComReset() {
+    // The system lets go of a handle whose device is gone all the same.
     if (open_)
         line_->hostClose();
     open_ = false;
 }
 
 void PuertoSimulado::ComBufClear(uint8_t BufDir) {
-    if (!open_)
+    if (!usable())
         return;
     if (BufDir == Dir_Inc)
         line_->hostClearRx();
@@ -144,29 +192,33 @@ void PuertoSimulado::ComBufClear(uint8_t BufDir) {
 }
 
 uint8_t PuertoSimulado::RS_LineState() {
-    return open_ && line_->hostTxReady() ? TX_READY : 0;
+    return usable() && line_->hostTxReady() ? TX_READY : 0;
 }
 
 bool PuertoSimulado::ComWrite(uint8_t SCh) {
-    return open_ && line_->hostWrite(SCh);
+    if (!usable() || !line_->hostWrite(SCh))
+        return false;
+    if (adapter_)
+        adapter_->byte_enviado(conexion_);
+    return true;
 }
 
 bool PuertoSimulado::ComRead(uint8_t& RCh) {
-    return open_ && line_->hostRead(RCh);
+    return usable() && line_->hostRead(RCh);
 }
 
 void PuertoSimulado::ComDTROn() {
-    if (open_)
+    if (usable())
         line_->hostSetDtr(true);
 }
 
 void PuertoSimulado::ComDTROff() {
-    if (open_)
+    if (usable())
         line_->hostSetDtr(false);
 }
 
 bool PuertoSimulado::ComWaitRx(Tiempo max) {
-    if (!open_) {
+    if (!usable()) {
         reloj().sleepFor(max);
         return false;
     }
@@ -174,7 +226,7 @@ bool PuertoSimulado::ComWaitRx(Tiempo max) {
 }
 
 bool PuertoSimulado::ComWaitTxReady(Tiempo max) {
-    if (!open_) {
+    if (!usable()) {
         reloj().sleepFor(max);
         return false;
     }
@@ -182,9 +234,9 @@ bool PuertoSimulado::ComWaitTxReady(Tiempo max) {
 }
 
 bool PuertoSimulado::ComDrain(Tiempo max) {
-    return open_ && line_->hostDrain(max);
+    return usable() && line_->hostDrain(max);
 }
 
 bool PuertoSimulado::ComFailed() const {
-    return open_ && line_->hostFailed();
+    return open_ && (!usable() || line_->hostFailed());
 }

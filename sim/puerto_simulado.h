@@ -5,7 +5,9 @@
 
 #include "comms/supercom.h"
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class SimLine;
@@ -25,6 +27,33 @@ std::shared_ptr<SimUnit> unidad_simulada(int idx);
 // behind it; nullptr removes it. A unit wired to the same index comes first.
 void fijar_linea_simulada(int idx, std::shared_ptr<SimLine> line);
 std::shared_ptr<SimLine> linea_simulada(int idx);
+
+// The USB serial adapter a simulated unit hangs on. It can be pulled out under use:
+// once the unit has received a given number of bytes through it, the port opened on
+// it fails as a real one does when its device goes (every write and read refused,
+// ComFailed), and stays failed for good. Plugged back in, the port can be opened
+// afresh; a port opened before stays dead, as a real handle does.
+class AdaptadorSimulado {
+public:
+    // Pulled out after `bytes` more bytes (0: never); the adapter is plugged in now.
+    void desenchufar_tras(long bytes);
+    // Plugged (back) in, with nothing pending.
+    void enchufar();
+    bool presente() const;
+    // The plug-in a port opened now belongs to; 0 while the adapter is out.
+    uint64_t conectar() const;
+    // The adapter is in and has not been out since the plug-in `conexion`.
+    bool conectado(uint64_t conexion) const;
+    // A byte handed to the line through the plug-in `conexion`.
+    void byte_enviado(uint64_t conexion);
+
+private:
+    mutable std::mutex m_;
+    bool fuera_ = false;
+    uint64_t enchufe_ = 1; // bumped when it is plugged back in
+    long tras_ = 0;
+    long enviados_ = 0;
+};
 
 class PuertoSimulado final : public TMyCOM {
 public:
@@ -54,8 +83,13 @@ public:
     std::string ComName() const override { return name_; }
 
 private:
+    // The port works: open, and its adapter (if it has one) still the one it opened on.
+    bool usable() const;
+
     std::shared_ptr<SimLine> line_;
     std::string name_;
+    std::shared_ptr<AdaptadorSimulado> adapter_; // the wired unit's; none on a bare line
+    uint64_t conexion_ = 0;
     uint16_t result_ = scError;
     bool open_ = false;
 };

@@ -29,6 +29,8 @@ public:
     SimRunningSoftware& software() { return *software_; }
     SimArmBootloader& armBootloader() { return *arm_; }
     SimXaLoader& xaLoader() { return *xa_; }
+    // The serial adapter between the unit and the host's port.
+    AdaptadorSimulado& adapter() { return adapter_; }
 
     // Over a pseudo-terminal there are no modem lines: the loaders are entered by
     // their traffic instead of by the DTR sequences.
@@ -59,6 +61,7 @@ private:
     std::unique_ptr<SimArmBootloader> arm_;
     std::unique_ptr<SimXaLoader> xa_;
     std::unique_ptr<SimLine> line_;
+    AdaptadorSimulado adapter_;
 
 public:
     // DTR decoding state (unidad_dtr.cpp).
