@@ -13,7 +13,7 @@ Tinterface_com::~Tinterface_com() {
 int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32_t abaud,
                                         uint8_t adatos, uint8_t astop, char aparidad, uint8_t aflow,
                                         uint8_t afifo, int32_t size_in, int32_t size_out,
-                                        int32_t /*ajuste_rs*/) {
+                                        int32_t ajuste_rs) {
     if (fabierto && puerto)
         puerto->ComReset();
     fabierto = false;
@@ -33,6 +33,8 @@ int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32
         fbstop = astop;
         fparidad = aparidad;
         fflow = aflow;
+        ffifo = afifo;
+        fajuste_rs = ajuste_rs;
         fsize_in = size_in;
         fsize_out = size_out;
     }
@@ -51,6 +53,16 @@ int32_t Tinterface_com::abrir_interface(uint8_t ComPort, uint8_t tipo_int, int32
         fmotivo_apertura.dispositivo = puerto->ComName();
     puerto->ComReset();
     return 1;
+}
+
+bool Tinterface_com::perdido() const {
+    return fperdido || (fabierto && puerto && puerto->ComFailed());
+}
+
+bool Tinterface_com::reabrir() {
+    fperdido = abrir_interface(fcom, ftipo, fbaud, fbdatos, fbstop, fparidad, fflow, ffifo,
+                               fsize_in, fsize_out, fajuste_rs) != 0;
+    return !fperdido;
 }
 
 void Tinterface_com::reset_interface() {

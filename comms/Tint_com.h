@@ -31,6 +31,13 @@ public:
                             uint8_t astop, char aparidad, uint8_t aflow, uint8_t afifo,
                             int32_t size_in, int32_t size_out, int32_t ajuste_rs);
     void reset_interface();
+    // The port failed under use (its adapter pulled out), or could not be opened
+    // again since. A real port stays failed once its device went, even when the
+    // device comes back: only a new open reaches it.
+    bool perdido() const;
+    // Closes a lost port and opens it again with the settings it was opened with;
+    // false while the device is still not there.
+    bool reabrir();
     // Each time-out is a limit in idle polls (Sondeos); the forms with a plain
     // number take it as a count of polls all the same.
     int enviar_trama_nfisico(int32_t enbytes, Sondeos timeout, const Tbuff& txtrama);
@@ -103,6 +110,9 @@ protected:
     uint8_t fbstop = 1;
     char fparidad = 'N';
     uint8_t fflow = 0;
+    uint8_t ffifo = 0;
+    int32_t fajuste_rs = 0;
+    bool fperdido = false;
     int32_t fsize_in = 15000;
     int32_t fsize_out = 15000;
     bool ferror_open = false;

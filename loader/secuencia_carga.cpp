@@ -143,6 +143,7 @@ std::string Tmgrupo_superv::texto_version(int major, int minor) {
 }
 
 void Tmgrupo_superv::refrescar_estado() {
+    sin_fallo([&] { recuperar_puerto(); });
     const Contexto c = contexto();
     TransferenciaTramas tramas(c, *mensaje_tx, *mensaje_rx);
     tipo_vtr = TIPO_VTR_NONE;
@@ -198,6 +199,7 @@ void Tmgrupo_superv::refrescar_estado() {
 void Tmgrupo_superv::cargar_firmware() {
     // The load works on the copy taken when it was requested, from start to end.
     const TrabajoCarga trabajo = trabajo_pedido();
+    sin_fallo([&] { recuperar_puerto(); });
     const Contexto c = contexto();
     Deteccion unidad(c);
     TransferenciaTramas tramas(c, *mensaje_tx, *mensaje_rx);

@@ -251,6 +251,12 @@ Contexto Tmgrupo_superv::contexto() {
     return Contexto{enlace(), fpcom.load(), reloj(), *this, &fcancelar};
 }
 
+void Tmgrupo_superv::recuperar_puerto() {
+    // The port belongs to this thread: it is opened again here, never elsewhere.
+    if (Tinterface_enlace* l = enlace(); l && l->perdido())
+        l->reabrir();
+}
+
 void Tmgrupo_superv::genera_reset_inicial() {
     Deteccion(contexto()).genera_reset_inicial();
 }

@@ -160,6 +160,10 @@ public:
     Tinterface_enlace* enlace() const;
     // What the procedures of this worker are built with: its own link and port.
     Contexto contexto();
+    // Before a request: a port lost under use (its adapter pulled out) is opened
+    // again, so that once the adapter is back the unit is served without choosing
+    // the port anew. A port still missing fails the request as a closed one does.
+    void recuperar_puerto();
 
 private:
     class Hilo;
