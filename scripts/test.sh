@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, builds (warnings are errors) and runs the whole test suite; then the
-# threaded tests again under ThreadSanitizer (skip that pass with VTR_SKIP_TSAN=1) and
-# the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (skip it with
+# whole suite again under ThreadSanitizer (skip that pass with VTR_SKIP_TSAN=1) and
+# under AddressSanitizer and UndefinedBehaviorSanitizer (skip it with
 # VTR_SKIP_ASAN=1).
 # Ends with one line, "programs: N passed, M failed", and exits non-zero when a
 # test program or a sanitizer pass failed.
