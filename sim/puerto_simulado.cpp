@@ -109,11 +109,6 @@ void AdaptadorSimulado::enchufar() {
     desenchufar_tras(0);
 }
 
-bool AdaptadorSimulado::presente() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return !fuera_;
-}
-
 uint64_t AdaptadorSimulado::conectar() const {
     std::lock_guard<std::mutex> lock(m_);
     return fuera_ ? 0 : enchufe_;

@@ -39,7 +39,6 @@ public:
     void desenchufar_tras(long bytes);
     // Plugged (back) in, with nothing pending.
     void enchufar();
-    bool presente() const;
     // The plug-in a port opened now belongs to; 0 while the adapter is out.
     uint64_t conectar() const;
     // The adapter is in and has not been out since the plug-in `conexion`.
