@@ -50,6 +50,7 @@ bool PtyBridge::open(std::string& error) {
     }
     for (int fd : {master_, wake_[0], wake_[1]})
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    logEpoch_ = reloj().now();
     device_.attach(this);
     device_.onOpen(now());
     return true;
@@ -77,39 +78,46 @@ void PtyBridge::schedule(Tiempo at, std::function<void()> fn) {
 void PtyBridge::sendToHost(const std::vector<uint8_t>& bytes, const LineFormat& fmt) {
     {
         std::lock_guard<std::mutex> lock(m_);
-        if (pacing_) {
-            // Each reply byte follows the one before it on the wire.
+        if (pacing_ || latency_.count() > 0) {
+            // Each reply byte follows the one before it on the wire (unpaced: all
+            // are there at once, but the adapter may still hold them).
             const Tiempo c = fmt.charTime();
-            Tiempo end = std::max(now(), unitBusyUntil_);
+            Tiempo end = pacing_ ? std::max(now(), unitBusyUntil_) : now();
             for (uint8_t b : bytes) {
-                end += c;
+                if (pacing_)
+                    end += c;
                 if (latency_.count() <= 0) {
-                    onWire_.emplace_back(end, b);
+                    onWire_.push_back({end, end, c, b});
                     continue;
                 }
                 if (held_ == 0 || end > heldUntil_) { // the adapter starts holding anew
                     heldUntil_ = end + latency_;
                     held_ = 0;
                 }
-                onWire_.emplace_back(heldUntil_, b);
+                onWire_.push_back({heldUntil_, end, c, b});
                 if (++held_ == ADAPTER_PACKET) { // a full packet goes at once
                     for (auto it = onWire_.end() - held_; it != onWire_.end(); ++it)
-                        it->first = end;
+                        it->release = end;
                     held_ = 0;
                 }
             }
-            unitBusyUntil_ = end;
+            if (pacing_)
+                unitBusyUntil_ = end;
             return; // run() writes them as they arrive
         }
         out_.insert(out_.end(), bytes.begin(), bytes.end());
+        for (uint8_t b : bytes)
+            logWire(false, b, now(), now(), fmt.charTime());
     }
     flushOut();
 }
 
 void PtyBridge::releaseDue(Tiempo t) {
     std::lock_guard<std::mutex> lock(m_);
-    while (!onWire_.empty() && onWire_.front().first <= t) {
-        out_.push_back(onWire_.front().second);
+    while (!onWire_.empty() && onWire_.front().release <= t) {
+        const OnWire& w = onWire_.front();
+        out_.push_back(w.b);
+        logWire(false, w.b, t, w.end, w.charTime);
         onWire_.pop_front();
     }
 }
@@ -119,6 +127,7 @@ void PtyBridge::receive(uint8_t b, Tiempo t) {
         // Work due before this byte arrived runs first, as it would on a wire.
         runDue(t);
         ++fromHost_;
+        logWire(true, b, t, t, device_.format().charTime());
         inEvent_ = true;
         eventTime_ = t;
         device_.onByte(b, false, t);
@@ -127,8 +136,10 @@ void PtyBridge::receive(uint8_t b, Tiempo t) {
     }
     // The byte left the program's port behind the ones before it and arrives
     // one character time later, at the format the unit listens at.
-    const Tiempo arrival = std::max(t, hostBusyUntil_) + device_.format().charTime();
+    const Tiempo c = device_.format().charTime();
+    const Tiempo arrival = std::max(t, hostBusyUntil_) + c;
     hostBusyUntil_ = arrival;
+    logWire(true, b, t, arrival, c);
     schedule(arrival, [this, b, arrival] {
         ++fromHost_;
         device_.onByte(b, false, arrival);
@@ -141,7 +152,7 @@ Tiempo PtyBridge::nextWake() {
     if (!events_.empty())
         next = Tiempo(events_.begin()->first.first);
     if (!onWire_.empty())
-        next = std::min(next, onWire_.front().first);
+        next = std::min(next, onWire_.front().release);
     return next;
 }
 
@@ -227,7 +238,45 @@ bool PtyBridge::run() {
         if (fds[0].revents & POLLOUT)
             flushOut();
     }
+    closeWireRun();
     return true;
+}
+
+// A line of the wire log:
+//   H|U  bytes  char_us  first_handled  first_end  last_handled  last_end  head
+// H: bytes from the program, U: from the unit; times in microseconds since the
+// terminal opened; handled: read from the program (H) or written to it (U); end:
+// the byte's last bit is over on the wire; head: the run's first bytes in hex.
+void PtyBridge::logWire(bool fromHost, uint8_t b, Tiempo handled, Tiempo end, Tiempo c) {
+    if (!wireLog_)
+        return;
+    if (run_.n > 0 && (run_.fromHost != fromHost || run_.charTime != c))
+        closeWireRun();
+    if (run_.n == 0) {
+        run_.fromHost = fromHost;
+        run_.charTime = c;
+        run_.firstHandled = handled;
+        run_.firstEnd = end;
+        run_.head.clear();
+    }
+    ++run_.n;
+    run_.lastHandled = handled;
+    run_.lastEnd = end;
+    if (run_.head.size() < 16) {
+        static const char hex[] = "0123456789ABCDEF";
+        run_.head += hex[b >> 4];
+        run_.head += hex[b & 0xF];
+    }
+}
+
+void PtyBridge::closeWireRun() {
+    if (!wireLog_ || run_.n == 0)
+        return;
+    auto us = [this](Tiempo t) { return static_cast<long long>((t - logEpoch_).count()); };
+    std::fprintf(wireLog_, "%c %llu %lld %lld %lld %lld %lld %s\n", run_.fromHost ? 'H' : 'U',
+                 run_.n, static_cast<long long>(run_.charTime.count()), us(run_.firstHandled),
+                 us(run_.firstEnd), us(run_.lastHandled), us(run_.lastEnd), run_.head.c_str());
+    run_.n = 0;
 }
 
 #endif

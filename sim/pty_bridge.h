@@ -21,6 +21,7 @@
 #include "sim/linea_simulada.h"
 
 #include <atomic>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -45,12 +46,16 @@ public:
     // Bytes take their line time in both directions (off: as fast as the terminal
     // carries them). Set before run().
     void setPacing(bool on) { pacing_ = on; }
-    // With pacing: a USB adapter's latency timer. The adapter holds the unit's
+    // A USB adapter's latency timer (with or without pacing). The adapter holds the unit's
     // bytes until the timer runs out after the first one it holds, or until it
     // holds a full USB packet (62 bytes); 0 (the default): passed on at once, as a
     // UART or an adapter in low-latency mode does. Set before run().
     void setLatencyTimer(Tiempo t) { latency_ = t; }
     static constexpr int ADAPTER_PACKET = 62;
+    // Writes the wire's traffic to f as it goes, one line per run of bytes in one
+    // direction (see logWire), for a benchmark to count and time what the line
+    // carried. nullptr (the default): no log. Set before run(); f stays the caller's.
+    void setWireLog(std::FILE* f) { wireLog_ = f; }
 
     // Serves until stop() is called. Returns false when the terminal failed.
     bool run();
@@ -77,6 +82,12 @@ private:
     void receive(uint8_t b, Tiempo t);
     // When run() must next wake (max() for nothing pending).
     Tiempo nextWake();
+    // One byte on the wire for the log: `handled` is when the bridge read it from
+    // the program (host) or wrote it to the program (unit), `end` when its last
+    // bit is over at the character time `c`. A change of direction or of format
+    // closes the run.
+    void logWire(bool fromHost, uint8_t b, Tiempo handled, Tiempo end, Tiempo c);
+    void closeWireRun();
 
     SimDevice& device_;
     int master_ = -1;
@@ -88,8 +99,16 @@ private:
     std::multimap<std::pair<long long, unsigned long long>, std::function<void()>> events_;
     unsigned long long seq_ = 0;
     std::vector<uint8_t> out_; // replies not yet taken by the terminal
-    // Paced replies still on the wire, with the instant each has fully arrived.
-    std::deque<std::pair<Tiempo, uint8_t>> onWire_;
+    // Paced replies still on the wire: when the program may have each (its last
+    // bit over, or the adapter's latency timer out), when its last bit is over,
+    // its character time.
+    struct OnWire {
+        Tiempo release;
+        Tiempo end;
+        Tiempo charTime;
+        uint8_t b;
+    };
+    std::deque<OnWire> onWire_;
     Tiempo unitBusyUntil_{0}; // the last reply on the wire has arrived
     Tiempo hostBusyUntil_{0}; // the last byte from the program has arrived
     bool pacing_ = false;
@@ -98,6 +117,17 @@ private:
     int held_ = 0;         // bytes it holds (the last ones on onWire_)
     bool inEvent_ = false; // only touched by the driving thread
     Tiempo eventTime_{0};
+
+    // The wire log's run in progress (touched by the driving thread only).
+    struct WireRun {
+        bool fromHost = false;
+        unsigned long long n = 0;
+        Tiempo charTime{0}, firstHandled{0}, firstEnd{0}, lastHandled{0}, lastEnd{0};
+        std::string head; // its first bytes, in hex
+    };
+    std::FILE* wireLog_ = nullptr;
+    WireRun run_;
+    Tiempo logEpoch_{0};
 
     std::atomic<bool> stop_{false};
     std::atomic<unsigned long long> fromHost_{0};
