@@ -4,9 +4,12 @@
 #include <cstdio>
 
 Tiempo LineFormat::charTime() const {
-    const int bits = 1 + dataBits + (parity == 'N' ? 0 : 1) + stopBits;
+    return timeOf(1);
+}
+
+Tiempo LineFormat::timeOf(long long n) const {
     const long long b = baud > 0 ? baud : 9600;
-    return Tiempo((bits * 1000000LL + b - 1) / b);
+    return Tiempo((n * bits() * 1000000LL + b - 1) / b);
 }
 
 std::string LineFormat::toString() const {

@@ -37,6 +37,10 @@ struct LineFormat {
     bool operator!=(const LineFormat& o) const { return !(*this == o); }
     // Time one character occupies the wire: start bit, data, parity, stop bits.
     Tiempo charTime() const;
+    int bits() const { return 1 + dataBits + (parity == 'N' ? 0 : 1) + stopBits; }
+    // Time n characters in a row occupy the wire, rounded up to the microsecond
+    // once (n times charTime() would add n roundings).
+    Tiempo timeOf(long long n) const;
     std::string toString() const; // "19200 8N1"
 };
 

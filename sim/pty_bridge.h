@@ -84,10 +84,11 @@ private:
     Tiempo nextWake();
     // One byte on the wire for the log: `handled` is when the bridge read it from
     // the program (host) or wrote it to the program (unit), `end` when its last
-    // bit is over at the character time `c`. A change of direction or of format
-    // closes the run.
-    void logWire(bool fromHost, uint8_t b, Tiempo handled, Tiempo end, Tiempo c);
-    void closeWireRun();
+    // bit is over at the format `f`. Each direction has its run: a byte that does
+    // not follow the run's last one back to back, or comes at another format,
+    // closes it (the two directions overlap where the unit echoes).
+    void logWire(bool fromHost, uint8_t b, Tiempo handled, Tiempo end, const LineFormat& f);
+    void closeWireRun(bool fromHost);
 
     SimDevice& device_;
     int master_ = -1;
@@ -105,12 +106,23 @@ private:
     struct OnWire {
         Tiempo release;
         Tiempo end;
-        Tiempo charTime;
+        LineFormat fmt;
         uint8_t b;
     };
     std::deque<OnWire> onWire_;
-    Tiempo unitBusyUntil_{0}; // the last reply on the wire has arrived
-    Tiempo hostBusyUntil_{0}; // the last byte from the program has arrived
+    // One direction of the wire: when its last character is over. Characters
+    // sent back to back end at the exact line time of their run, so that a long
+    // run does not gain the rounding of every character time.
+    struct Ritmo {
+        Tiempo busyUntil{0};
+        Tiempo runStart{0};
+        long long n = 0;
+        LineFormat fmt;
+        // The end of a character at f that starts at t or when the last one is over.
+        Tiempo next(Tiempo t, const LineFormat& f);
+    };
+    Ritmo unitWire_; // the unit's replies
+    Ritmo hostWire_; // the program's bytes
     bool pacing_ = false;
     Tiempo latency_{0};
     Tiempo heldUntil_{-1}; // when the adapter passes on what it holds
@@ -122,11 +134,12 @@ private:
     struct WireRun {
         bool fromHost = false;
         unsigned long long n = 0;
-        Tiempo charTime{0}, firstHandled{0}, firstEnd{0}, lastHandled{0}, lastEnd{0};
+        LineFormat fmt;
+        Tiempo firstHandled{0}, firstEnd{0}, lastHandled{0}, lastEnd{0};
         std::string head; // its first bytes, in hex
     };
     std::FILE* wireLog_ = nullptr;
-    WireRun run_;
+    WireRun runs_[2]; // from the unit, from the program
     Tiempo logEpoch_{0};
 
     std::atomic<bool> stop_{false};

@@ -52,9 +52,9 @@ void usage(FILE* f) {
                "          here: a UART or low-latency mode)\n"
                "  --wire-log FILE  write the wire's traffic to FILE, one line per run\n"
                "          of bytes in one direction: H (from the program) or U (from\n"
-               "          the unit), bytes, character time, first byte handled and\n"
-               "          over on the wire, last byte handled and over (microseconds\n"
-               "          since the start), the first bytes in hex\n",
+               "          the unit), bytes, bits a character, baud, first byte handled\n"
+               "          and over on the wire, last byte handled and over\n"
+               "          (microseconds since the start), the first bytes in hex\n",
                f);
 }
 
