@@ -51,7 +51,7 @@ public:
     // holds a full USB packet (62 bytes); 0 (the default): passed on at once, as a
     // UART or an adapter in low-latency mode does. Set before run().
     void setLatencyTimer(Tiempo t) { latency_ = t; }
-    static constexpr int ADAPTER_PACKET = 62;
+    static constexpr int ADAPTER_PACKET = SimLine::ADAPTER_PACKET;
     // Writes the wire's traffic to f as it goes, one line per run of bytes in one
     // direction (see logWire), for a benchmark to count and time what the line
     // carried. nullptr (the default): no log. Set before run(); f stays the caller's.
