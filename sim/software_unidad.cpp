@@ -110,6 +110,11 @@ void SimRunningSoftware::onByte(uint8_t b, bool garbled, Tiempo t) {
     }
 }
 
+bool SimRunningSoftware::inFrame(Tiempo t) const {
+    std::lock_guard<std::mutex> lock(m_);
+    return inFrame_ && t - lastByte_ <= HUECO_TRAMA;
+}
+
 void SimRunningSoftware::byteLocked(uint8_t b, bool garbled, Tiempo t, std::vector<Answer>& out) {
     if (t < awakeAt_) {
         ++records_.ignoredWhileBooting;
