@@ -236,6 +236,32 @@ bool leer_modulo(LectorLineas& lector, int primera, qint64 longitud_cabecera, Se
     return true;
 }
 
+// The end record ends an image: a bank keeps exactly one, at its very end, whichever
+// bank its section ended in and however often its kind came. The sections' own end
+// records would otherwise leave a bank with two end records, or records after one,
+// or bank 1 of an image whose section ended in bank 2 with none, and the loader
+// refuses such a bank as it stands. A bank with no record and no end record stays
+// empty.
+void un_fin_al_final(std::string& banco) {
+    std::string resto;
+    bool habia_fin = false;
+    size_t desde = 0;
+    while (desde < banco.size()) {
+        size_t hasta = banco.find('\n', desde);
+        if (hasta == std::string::npos)
+            hasta = banco.size();
+        const std::string linea = banco.substr(desde, hasta - desde);
+        if (es_fin(linea))
+            habia_fin = true;
+        else
+            anadir(resto, linea);
+        desde = hasta + 1;
+    }
+    if (habia_fin || !resto.empty())
+        anadir(resto, REG_FIN);
+    banco = std::move(resto);
+}
+
 // Splits a joint file into its images: each section is a marker line naming the
 // kind and version, three header lines, and the image's records up to its end record.
 // Every section is checked whole; one cut short (no end record before the end of the
@@ -314,6 +340,10 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
     if (lector.fallo()) {
         motivo = describir(QStringLiteral("cannot read"), lector.ruta(), lector.error());
         return false;
+    }
+    for (ImagenJoint& im : sel.imagenes) {
+        un_fin_al_final(im.banco1);
+        un_fin_al_final(im.banco2);
     }
     return true;
 }
