@@ -274,6 +274,10 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
     }
     const std::string fichero = s(QFileInfo(lector.ruta()).fileName());
     std::array<qint64, NUM_IMAGENES_JOINT> tamano{};
+    // Each image's bank texts as the loader will read them, with the file's line
+    // numbers: a kind that comes twice is appended, and what its sections say
+    // together is checked below.
+    std::array<std::array<TextoImagen, 2>, NUM_IMAGENES_JOINT> bancos;
     std::string linea;
     int n = 0;
     auto leer = [&] {
@@ -324,6 +328,7 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
             }
             actual = banco_de_linea(linea, arm, actual);
             anadir(actual == 1 ? im.banco1 : im.banco2, linea);
+            bancos[static_cast<size_t>(k)][actual == 1 ? 0 : 1].anadir(linea, n);
             if (actual == 1)
                 banco1.anadir(linea, n);
         }
@@ -341,9 +346,26 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
         motivo = describir(QStringLiteral("cannot read"), lector.ruta(), lector.error());
         return false;
     }
-    for (ImagenJoint& im : sel.imagenes) {
+    for (size_t k = 0; k < sel.imagenes.size(); ++k) {
+        ImagenJoint& im = sel.imagenes[k];
         un_fin_al_final(im.banco1);
         un_fin_al_final(im.banco2);
+        if (!im.presente)
+            continue;
+        // Sections of one kind that give an address two different bytes, or a bank
+        // that reads otherwise alone than within its section, make an image that
+        // cannot be loaded as the file shows it.
+        const std::string donde = fichero + ", " + im.id;
+        for (TextoImagen t : bancos[k]) {
+            if (t.lineas.empty())
+                continue;
+            t.anadir(REG_FIN, 0);
+            if (!comprobar_imagen(t, donde, motivo))
+                return false;
+        }
+        if (!comprobar_banco1(bancos[k][0], MARCAS[k].arm ? MEMORIA_ARM : MEMORIA_XA, donde,
+                              motivo))
+            return false;
     }
     return true;
 }

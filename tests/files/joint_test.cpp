@@ -209,6 +209,20 @@ TEST_F(JointTest, DamagedSectionRejectsTheFile) {
         {"ARM data before any extended address",
          JOINT_HEADER + section("FIRMVTR-900_0412", {D1, ARM_6401, D2, EOF_REC}),
          "FIRMVTR-900_0412: line 9: address 0x00000000 is outside"},
+        // Appended sections of one kind must agree where they meet.
+        {"a repeated kind giving a byte another value",
+         JOINT_HEADER + section("FIRMVTR-900_0201", {D1, EOF_REC}) +
+             section("FIRMVTR-900_0207",
+                     {hexRecord(0x00, 0x0000, {0x11, 0x22, 0x33, 0x45}), EOF_REC}),
+         "FIRMVTR-900_0207: line 15: the byte at address 0x00000003 differs from the one on "
+         "line 9"},
+        // After the start record the ARM bank rule goes back to bank 1, whose own
+        // upper address places the record on top of bank 1's first bytes.
+        {"ARM record after its start record",
+         JOINT_HEADER + section("FIRMVTR-900_0412", {ARM_0800, D1, ARM_6401, D2, ARM_START,
+                                                     hexRecord(0x00, 0x0000, {0x99}), EOF_REC}),
+         "FIRMVTR-900_0412: line 14: the byte at address 0x08000000 differs from the one on "
+         "line 10"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
