@@ -83,7 +83,7 @@ void SimRunningSoftware::resetReceiverLocked() {
 }
 
 void SimRunningSoftware::rejectLocked(Tiempo t, Rejection r) {
-    records_.rejected.push_back({t, r, frame_});
+    anotar(records_.rejected, Rejected{t, r, frame_});
     resetReceiverLocked();
 }
 
@@ -201,7 +201,7 @@ void SimRunningSoftware::frameCompleteLocked(Tiempo t, std::vector<Answer>& out)
                                 goodFrames_) != config_.noAnswerTo.end() ||
                       (isPacket && config_.noAnswerToPackets) || (isEnd && config_.noAnswerToEnd);
     f.answered = !skip;
-    records_.frames.push_back(std::move(f));
+    anotar(records_.frames, std::move(f));
     resetReceiverLocked();
     if (skip)
         return;

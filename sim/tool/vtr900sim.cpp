@@ -113,6 +113,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vtr900sim: unknown controller '%s' (arm or xa)\n", kind.c_str());
         return 2;
     }
+    // It serves load after load: what the unit received is not kept beyond the
+    // newest entry of each record, or its memory would grow with every load.
+    unit->setKeepHistory(false);
     PtyBridge bridge(*unit);
     bridge.setPacing(pace);
     bridge.setLatencyTimer(ms(latency));
