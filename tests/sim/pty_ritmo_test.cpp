@@ -130,6 +130,18 @@ TEST(RitmoPty, AnAdaptersLatencyTimerHoldsWhatIsNotAFullPacket) {
     EXPECT_GE(total, c * (1 + PtyBridge::ADAPTER_PACKET + 1) + latencia);
 }
 
+// Without pacing the adapter still holds what is not a full packet: the burst's
+// tail of 38 bytes comes only when the timer has run out.
+TEST(RitmoPty, WithoutPacingTheLatencyTimerStillHoldsTheTail) {
+    const Tiempo latencia = ms(40);
+    Tiempo total{0};
+    {
+        Servido s(false, latencia);
+        total = s.rafaga(1);
+    }
+    EXPECT_GE(total, latencia);
+}
+
 TEST(RitmoPty, WithoutPacingTheUnitSeesBytesAsTheyAreRead) {
     std::vector<Tiempo> llegadas;
     {
