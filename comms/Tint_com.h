@@ -13,6 +13,7 @@
 #include "comms/supercom.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -104,7 +105,7 @@ protected:
     uint8_t fcom = 0;
     uint8_t ftipo = MODO_RS232;
     uint8_t fprotocolo = PROTOCOLO_TORVEX;
-    bool fabierto = false;
+    std::atomic<bool> fabierto{false}; // read by the front end while the worker reopens
     int32_t fbaud = 9600;
     uint8_t fbdatos = 8;
     uint8_t fbstop = 1;
