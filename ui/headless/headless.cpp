@@ -252,6 +252,8 @@ struct Informe {
 std::string textoResultado(const Informe& i) {
     if (i.salida == ExitOk)
         return i.resultado == "ok" ? "OK" : i.resultado;
+    if (i.resultado == "interrupted")
+        return i.resultado; // the phase it stopped in was told with the interrupt
     std::string t = i.resultado;
     const std::string& why = !i.texto.empty() && i.resultado != "interrupted" ? i.texto : i.motivo;
     if (!why.empty())
