@@ -72,10 +72,20 @@ const char* const DESCRIPTION =
     "the CLASS A or USB-I2C image. Ctrl+C stops the load at its next safe point,\n"
     "resets the unit and releases the port; a second Ctrl+C ends at once.\n"
     "\n"
-    "Exit status: 0 update completed (or --status found the unit); 1 update failed,\n"
-    "not enough free space on the unit, or --status found no unit; 2 bad arguments,\n"
-    "file errors, a file for the other controller or a missing --image; 3 the port\n"
-    "cannot be opened, or --port auto found no single USB adapter; 130 interrupted.";
+    "Several units at once: --port P1 --port P2 ..., --ports P1,P2,... or --port\n"
+    "auto-all (every USB serial adapter present). The file is checked once, then\n"
+    "every unit is detected and loaded on its own, all at the same time, each with\n"
+    "the image of its own controller. On a terminal one line per unit is redrawn in\n"
+    "place; piped, each line starts with its port. A summary table ends the run\n"
+    "(port, unit, version before -> after, result, time); --json writes an array.\n"
+    "sim:arm#1, sim:arm#2, sim:xa#1 ... are separate simulated units.\n"
+    "\n"
+    "Exit status: 0 update completed (or --status found the unit; with several\n"
+    "ports, every unit); 1 update failed, not enough free space on the unit, or\n"
+    "--status found no unit (with several ports, any unit); 2 bad arguments,\n"
+    "file errors, a file for the other controller, a missing --image or no adapter\n"
+    "for --port auto-all; 3 the port cannot be opened, or --port auto found no\n"
+    "single USB adapter; 130 interrupted.";
 
 // ---- Ctrl+C
 
