@@ -94,6 +94,10 @@ std::atomic<bool> g_interrumpido{false};
 // exists, so that a request to stop reaches every load without waiting for the
 // main thread's next look.
 std::array<std::atomic<Tmgrupo_superv*>, RANURAS_PUERTO> g_trabajadores{};
+// Held while a stop request goes through the workers, and while a unit withdraws its
+// worker before releasing it: one unit's thread may ask every load to stop while
+// another unit's worker is being released.
+std::mutex g_trabajadores_m;
 // The lock file of each port the run holds, for a second Ctrl+C that ends the
 // process without the normal release. Written before its flag is raised, read in
 // the handler.
@@ -666,7 +670,10 @@ void HeadlessLoader::shutdown(int index) {
             t->wait();
     }
     drainTrace();
-    g_trabajadores[static_cast<size_t>(index)].store(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(g_trabajadores_m);
+        g_trabajadores[static_cast<size_t>(index)].store(nullptr);
+    }
     if (fila_ >= 0) {
         // One unit among several: the others' workers go on.
         liberar_trabajador(index);
@@ -1085,6 +1092,7 @@ QString ayuda(const QCommandLineParser& parser, const QString& programa) {
 
 void interrumpir_headless() {
     g_interrumpido.store(true);
+    std::lock_guard<std::mutex> lock(g_trabajadores_m);
     for (const auto& t : g_trabajadores)
         if (Tmgrupo_superv* g = t.load())
             g->cancelar();
