@@ -148,7 +148,8 @@ QString textoPuerto(const PortArgument& p) {
 }
 
 // COM1..COM4 select their index (and whatever VTR900_COMn maps it to); any other
-// text is a device or sim: name served through index 0.
+// text is a device or sim: name served through index 0 (with several ports, through
+// the indices after COM1..COM4).
 std::optional<PortArgument> parsePort(const QString& arg, QString& error) {
     static const QRegularExpression com(QStringLiteral("^COM([1-4])$"),
                                         QRegularExpression::CaseInsensitiveOption);
@@ -242,8 +243,6 @@ struct Fase {
     }
 };
 
-QString textoPuerto(const PortArgument& p);
-
 // Everything a run found out, for the end summary and --json.
 struct Informe {
     std::string puerto;
@@ -269,7 +268,7 @@ std::string textoResultado(const Informe& i) {
     if (i.resultado == "interrupted")
         return i.resultado; // the phase it stopped in was told with the interrupt
     std::string t = i.resultado;
-    const std::string& why = !i.texto.empty() && i.resultado != "interrupted" ? i.texto : i.motivo;
+    const std::string& why = !i.texto.empty() ? i.texto : i.motivo;
     if (!why.empty())
         t += ": " + why;
     if (!i.nota.empty())
