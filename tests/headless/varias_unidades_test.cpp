@@ -192,6 +192,33 @@ TEST_F(SeveralUnitsThreaded, EveryUnitOkExitsZeroAndTheSameNameIsTheSameUnit) {
         << row("sim:xa#3").toStdString();
 }
 
+TEST_F(SeveralUnitsThreaded, OnATerminalEachUnitHasOneLineRedrawnInPlace) {
+    opts.terminal = true;
+    ASSERT_EQ(run({"--ports", "sim:arm#1,sim:arm#2,fault=nack-erase", "--file", ARM_SAMPLE,
+                   "--lang", "en"}),
+              ExitFailed);
+    // Every redraw goes back up over the panel's two lines and rewrites both; no
+    // unit's line scrolls the screen on its own.
+    const QString up = QStringLiteral("\x1b[2A");
+    EXPECT_GT(outText.count(up), 10) << outText.toStdString();
+    EXPECT_FALSE(outText.contains(QStringLiteral("\nsim:arm#1: ")));
+    // The last drawing of the panel: each unit's line ends with its outcome.
+    const QString last = outText.mid(outText.lastIndexOf(up) + up.size());
+    const QStringList panel = last.split('\n');
+    ASSERT_GE(panel.size(), 2);
+    static const QRegularExpression erase(QStringLiteral("\r|\x1b\\[K"));
+    QString one = panel[0], two = panel[1];
+    one.remove(erase);
+    two.remove(erase);
+    EXPECT_TRUE(one.startsWith("sim:arm#1:")) << one.toStdString();
+    EXPECT_TRUE(one.simplified().endsWith("ARM OK")) << one.toStdString();
+    EXPECT_TRUE(two.startsWith("sim:arm#2,fault=nack-erase:")) << two.toStdString();
+    EXPECT_TRUE(two.contains("ARM failed: Error: Invalid Update")) << two.toStdString();
+    // Then the summary, once the panel is done.
+    EXPECT_TRUE(row("sim:arm#1").contains(QStringLiteral("4.10 \u2192 4.12 OK")));
+    EXPECT_TRUE(row("sim:arm#2,fault=nack-erase").contains("failed"));
+}
+
 TEST_F(SeveralUnitsThreaded, JsonIsAnArrayOfOneObjectPerUnit) {
     EXPECT_EQ(run(RACK + QStringList{"--file", JOINT_SAMPLE, "--image", "classa", "--json",
                                      "--lang", "en"}),
