@@ -111,16 +111,6 @@ void Tmgrupo_superv::pedir_refresco() {
     flag_estado().store(true, std::memory_order_release);
 }
 
-bool Tmgrupo_superv::refresco_pedido() const {
-    return (con_peticiones_propias() ? fpedir_estado : pedir_estado)
-        .load(std::memory_order_acquire);
-}
-
-bool Tmgrupo_superv::carga_pedida() const {
-    return (con_peticiones_propias() ? fgrabar_firmware : grabar_firmware)
-        .load(std::memory_order_acquire);
-}
-
 std::string Tmgrupo_superv::tipo_unidad() const {
     std::lock_guard<std::mutex> lock(ftipo_m);
     return ftipo_unidad.empty() ? TIPO_VTR_NONE : ftipo_unidad;

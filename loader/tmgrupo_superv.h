@@ -102,9 +102,6 @@ public:
     bool con_peticiones_propias() const { return fpropias.load(std::memory_order_acquire); }
     // Requests a status refresh of this worker (its own flag, or pedir_estado).
     void pedir_refresco();
-    // A status refresh or a load is pending or running on this worker.
-    bool refresco_pedido() const;
-    bool carga_pedida() const;
     // The unit the last status refresh or detection of this worker found:
     // TIPO_VTR_ARM, TIPO_VTR_XA or TIPO_VTR_NONE (also before any).
     std::string tipo_unidad() const;
