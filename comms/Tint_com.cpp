@@ -82,15 +82,21 @@ int Tinterface_com::enviar_trama_nfisico(int32_t enbytes, Sondeos timeout, const
 int Tinterface_com::transmitir_trama(int32_t anbytes, Sondeos timeout) {
     int32_t cont = 0;
     int32_t intentos_tx = 0;
+    // The frame goes to the adapter as one block: what it takes leaves together.
+    std::array<uint8_t, MAX_BUF_TRAMA + 1> bytes{};
+    anbytes = std::clamp<int32_t>(anbytes, 0, MAX_BUF_TRAMA + 1);
+    for (int32_t i = 0; i < anbytes; ++i)
+        bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(trama[static_cast<size_t>(i)]);
     while (cont < anbytes && intentos_tx < timeout.count()) {
         if (puerto->ComFailed())
             return ERROR_INTERFACE_NOOPEN;
         if (puerto->RS_LineState() & TX_READY) {
-            // A refused byte is offered again at once; refusals count as attempts
-            // all the same, so a port that reports ready but takes nothing cannot
-            // spin the worker for ever.
-            if (puerto->ComWrite(static_cast<uint8_t>(trama[static_cast<size_t>(cont)]))) {
-                ++cont;
+            // What was refused is offered again at once; refusals count as
+            // attempts all the same, so a port that reports ready but takes
+            // nothing cannot spin the worker for ever.
+            const int32_t n = puerto->ComWriteBlock(bytes.data() + cont, anbytes - cont);
+            if (n > 0) {
+                cont += n;
                 intentos_tx = 0;
             } else {
                 ++intentos_tx;

@@ -224,6 +224,22 @@ bool PuertoQt::ComWrite(uint8_t SCh) {
     return ok;
 }
 
+int32_t PuertoQt::ComWriteBlock(const uint8_t* data, int32_t n) {
+    if (!port_ || !port_->isOpen() || failed_ || n <= 0)
+        return 0;
+    // Up to the transmit limit, in one write and one flush: per-byte writes cost
+    // a system call each and let the line idle whenever the thread is preempted
+    // between two of them.
+    const auto room = static_cast<qint64>(txLimit_) - port_->bytesToWrite();
+    const qint64 k = std::min<qint64>(n, std::max<qint64>(room, 0));
+    if (k == 0)
+        return 0;
+    const qint64 w = port_->write(reinterpret_cast<const char*>(data), k);
+    port_->flush();
+    noteError();
+    return static_cast<int32_t>(std::max<qint64>(w, 0));
+}
+
 bool PuertoQt::ComRead(uint8_t& RCh) {
     if (!port_ || !port_->isOpen() || failed_)
         return false;

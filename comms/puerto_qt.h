@@ -26,6 +26,7 @@ public:
     void ComBufClear(uint8_t BufDir) override;
     uint8_t RS_LineState() override;
     bool ComWrite(uint8_t SCh) override;
+    int32_t ComWriteBlock(const uint8_t* data, int32_t n) override;
     bool ComRead(uint8_t& RCh) override;
     void ComDTROn() override;
     void ComDTROff() override;

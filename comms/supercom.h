@@ -35,6 +35,16 @@ public:
     virtual void ComBufClear(uint8_t BufDir) = 0;
     virtual uint8_t RS_LineState() = 0;
     virtual bool ComWrite(uint8_t SCh) = 0;
+    // Offers n bytes for sending at once and returns how many were accepted, in
+    // order (fewer when the transmit buffer fills; 0 when it takes none). A
+    // command handed over in one call leaves in one system call and reaches the
+    // far end without a gap. By default, ComWrite byte by byte.
+    virtual int32_t ComWriteBlock(const uint8_t* data, int32_t n) {
+        int32_t k = 0;
+        while (k < n && ComWrite(data[k]))
+            ++k;
+        return k;
+    }
     virtual bool ComRead(uint8_t& RCh) = 0; // never waits
     virtual void ComDTROn() = 0;            // asserts DTR
     virtual void ComDTROff() = 0;           // clears DTR

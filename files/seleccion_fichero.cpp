@@ -236,6 +236,32 @@ bool leer_modulo(LectorLineas& lector, int primera, qint64 longitud_cabecera, Se
     return true;
 }
 
+// The end record ends an image: a bank keeps exactly one, at its very end, whichever
+// bank its section ended in and however often its kind came. The sections' own end
+// records would otherwise leave a bank with two end records, or records after one,
+// or bank 1 of an image whose section ended in bank 2 with none, and the loader
+// refuses such a bank as it stands. A bank with no record and no end record stays
+// empty.
+void un_fin_al_final(std::string& banco) {
+    std::string resto;
+    bool habia_fin = false;
+    size_t desde = 0;
+    while (desde < banco.size()) {
+        size_t hasta = banco.find('\n', desde);
+        if (hasta == std::string::npos)
+            hasta = banco.size();
+        const std::string linea = banco.substr(desde, hasta - desde);
+        if (es_fin(linea))
+            habia_fin = true;
+        else
+            anadir(resto, linea);
+        desde = hasta + 1;
+    }
+    if (habia_fin || !resto.empty())
+        anadir(resto, REG_FIN);
+    banco = std::move(resto);
+}
+
 // Splits a joint file into its images: each section is a marker line naming the
 // kind and version, three header lines, and the image's records up to its end record.
 // Every section is checked whole; one cut short (no end record before the end of the
@@ -248,6 +274,10 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
     }
     const std::string fichero = s(QFileInfo(lector.ruta()).fileName());
     std::array<qint64, NUM_IMAGENES_JOINT> tamano{};
+    // Each image's bank texts as the loader will read them, with the file's line
+    // numbers: a kind that comes twice is appended, and what its sections say
+    // together is checked below.
+    std::array<std::array<TextoImagen, 2>, NUM_IMAGENES_JOINT> bancos;
     std::string linea;
     int n = 0;
     auto leer = [&] {
@@ -298,6 +328,7 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
             }
             actual = banco_de_linea(linea, arm, actual);
             anadir(actual == 1 ? im.banco1 : im.banco2, linea);
+            bancos[static_cast<size_t>(k)][actual == 1 ? 0 : 1].anadir(linea, n);
             if (actual == 1)
                 banco1.anadir(linea, n);
         }
@@ -314,6 +345,27 @@ bool dividir_joint(const std::string& ruta, SeleccionFichero& sel, std::string& 
     if (lector.fallo()) {
         motivo = describir(QStringLiteral("cannot read"), lector.ruta(), lector.error());
         return false;
+    }
+    for (size_t k = 0; k < sel.imagenes.size(); ++k) {
+        ImagenJoint& im = sel.imagenes[k];
+        un_fin_al_final(im.banco1);
+        un_fin_al_final(im.banco2);
+        if (!im.presente)
+            continue;
+        // Sections of one kind that give an address two different bytes, or a bank
+        // that reads otherwise alone than within its section, make an image that
+        // cannot be loaded as the file shows it.
+        const std::string donde = fichero + ", " + im.id;
+        for (TextoImagen t : bancos[k]) {
+            if (t.lineas.empty())
+                continue;
+            t.anadir(REG_FIN, 0);
+            if (!comprobar_imagen(t, donde, motivo))
+                return false;
+        }
+        if (!comprobar_banco1(bancos[k][0], MARCAS[k].arm ? MEMORIA_ARM : MEMORIA_XA, donde,
+                              motivo))
+            return false;
     }
     return true;
 }

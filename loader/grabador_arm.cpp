@@ -99,13 +99,20 @@ std::vector<BloqueStm> bloques_stm(const intel_hex::Imagen& imagen) {
 }
 
 void GrabadorArm::enviar_byte(uint8_t b) {
-    // Every byte goes out as a send of its own; its outcome is not looked at. The
-    // trace shows the bytes of a command or block together, once its answer is
-    // awaited.
-    if (!ctx_.enlace)
+    enviar({b});
+}
+
+void GrabadorArm::enviar(const std::vector<uint8_t>& bytes) {
+    // The bytes of one command go out as one send: handed over byte by byte, the
+    // line idles whenever the worker is preempted between two of them. The
+    // outcome is not looked at (the answer tells). The trace shows the bytes of
+    // a command or block together, once its answer is awaited.
+    if (!ctx_.enlace || bytes.empty())
         return;
-    ctx_.enlace->enviar_datos_sin_traza(std::string(1, static_cast<char>(b)));
-    enviados_ += static_cast<char>(b);
+    const std::string s(bytes.begin(), bytes.end());
+    ctx_.enlace->enviar_datos_sin_traza(s);
+    if (hab_traza.load(std::memory_order_relaxed))
+        enviados_ += s;
 }
 
 void GrabadorArm::trazar_enviados() {
@@ -114,10 +121,9 @@ void GrabadorArm::trazar_enviados() {
     enviados_.clear();
 }
 
-void GrabadorArm::enviar_con_xor(const std::vector<uint8_t>& bytes) {
-    for (uint8_t b : bytes)
-        enviar_byte(b);
-    enviar_byte(xor_de(bytes));
+void GrabadorArm::enviar_con_xor(std::vector<uint8_t> bytes) {
+    bytes.push_back(xor_de(bytes));
+    enviar(bytes);
 }
 
 Resultado GrabadorArm::esperar_ack() {
@@ -135,8 +141,9 @@ Resultado GrabadorArm::esperar_ack() {
                                                     std::string(1, static_cast<char>(b)), "NACK"));
         return Resultado::Nack;
     }
-    anotar_traza(ctx_.puerto,
-                 linea_traza_bytes(SentidoTraza::RX, std::string(1, static_cast<char>(b)), "ACK"));
+    if (hab_traza.load(std::memory_order_relaxed))
+        anotar_traza(ctx_.puerto, linea_traza_bytes(SentidoTraza::RX,
+                                                    std::string(1, static_cast<char>(b)), "ACK"));
     return Resultado::Ok;
 }
 
@@ -193,39 +200,39 @@ Resultado GrabadorArm::ER_STM() {
 }
 
 Resultado GrabadorArm::escribir_bloque(const BloqueStm& b) {
-    enviar_byte(stm32::WRITE_MEMORY);
-    enviar_byte(stm32::complemento(stm32::WRITE_MEMORY));
+    enviar({stm32::WRITE_MEMORY, stm32::complemento(stm32::WRITE_MEMORY)});
     const Resultado ack_cmd = esperar_ack();
     enviar_con_xor(direccion_be(b.direccion));
     const Resultado ack_dir = esperar_ack();
     const auto n_menos_1 = static_cast<uint8_t>(b.datos.size() - 1);
-    enviar_byte(n_menos_1);
-    for (uint8_t x : b.datos)
-        enviar_byte(x);
-    enviar_byte(static_cast<uint8_t>(n_menos_1 ^ xor_de(b.datos)));
+    std::vector<uint8_t> datos;
+    datos.reserve(b.datos.size() + 2);
+    datos.push_back(n_menos_1);
+    datos.insert(datos.end(), b.datos.begin(), b.datos.end());
+    datos.push_back(static_cast<uint8_t>(n_menos_1 ^ xor_de(b.datos)));
+    enviar(datos);
     const Resultado ack_datos = esperar_ack();
     return primero_fallido({ack_cmd, ack_dir, ack_datos});
 }
 
 Resultado GrabadorArm::verificar_bloque(const BloqueStm& b) {
-    enviar_byte(stm32::READ_MEMORY);
-    enviar_byte(stm32::complemento(stm32::READ_MEMORY));
+    enviar({stm32::READ_MEMORY, stm32::complemento(stm32::READ_MEMORY)});
     if (Resultado r = esperar_ack(); r != Resultado::Ok)
         return r;
     enviar_con_xor(direccion_be(b.direccion));
     if (Resultado r = esperar_ack(); r != Resultado::Ok)
         return r;
     const auto n_menos_1 = static_cast<uint8_t>(b.datos.size() - 1);
-    enviar_byte(n_menos_1);
-    enviar_byte(stm32::complemento(n_menos_1));
+    enviar({n_menos_1, stm32::complemento(n_menos_1)});
     if (Resultado r = esperar_ack(); r != Resultado::Ok)
         return r;
     std::vector<uint8_t> leidos;
     const int r = ctx_.enlace->recibir_bytes_nfisico(tabla_retardo_rx[0], b.datos.size(), leidos);
     if (r != TRAMA_RECIBIDA)
         return resultado_de(r);
-    anotar_traza(ctx_.puerto,
-                 linea_traza_bytes(SentidoTraza::RX, std::string(leidos.begin(), leidos.end())));
+    if (hab_traza.load(std::memory_order_relaxed))
+        anotar_traza(ctx_.puerto, linea_traza_bytes(SentidoTraza::RX,
+                                                    std::string(leidos.begin(), leidos.end())));
     for (size_t i = 0; i < leidos.size(); ++i) {
         if (leidos[i] != b.datos[i]) {
             char linea[96];

@@ -58,10 +58,11 @@ public:
 
 private:
     void enviar_byte(uint8_t b);
+    void enviar(const std::vector<uint8_t>& bytes); // one command's bytes, in one send
     // The bytes sent since the last answer was awaited: one TX line when it is.
     void trazar_enviados();
     std::string enviados_;
-    void enviar_con_xor(const std::vector<uint8_t>& bytes); // the bytes, then their XOR
+    void enviar_con_xor(std::vector<uint8_t> bytes); // the bytes, then their XOR
     Resultado esperar_ack();
     Resultado escribir_bloque(const BloqueStm& b);
     Resultado verificar_bloque(const BloqueStm& b);

@@ -49,7 +49,7 @@ void SimArmBootloader::replyAt(Tiempo at, uint8_t b) {
 }
 
 void SimArmBootloader::finish(uint8_t code, bool ok, Tiempo t) {
-    commands_.push_back({code, t, ok});
+    anotar(commands_, Command{code, t, ok});
     reply(ok ? ACK : NACK);
     state_ = State::Command;
     field_.clear();
@@ -61,7 +61,7 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
     switch (state_) {
     case State::WaitSync:
         if (b == SYNC) {
-            commands_.push_back({SYNC, t, !faults_.silent});
+            anotar(commands_, Command{SYNC, t, !faults_.silent});
             if (faults_.silent)
                 return; // a controller that never comes up
             if (faults_.nackSync) {
@@ -88,7 +88,7 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
                 return;
             }
             reply(ACK);
-            commands_.push_back({command_, t, true});
+            anotar(commands_, Command{command_, t, true});
             state_ = State::Busy;
             const unsigned long long e = epoch_;
             const Tiempo done = t + UNPROTECT_TIME;
@@ -186,7 +186,7 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
                 const uint32_t mid = address_ + static_cast<uint32_t>(blk.data.size() / 2);
                 memory_[mid] = static_cast<uint8_t>(memory_[mid] ^ 0x10);
             }
-            blocks_.push_back(std::move(blk));
+            anotar(blocks_, std::move(blk));
         }
         finish(CMD_WRITE_MEMORY, ok, t);
         return;
@@ -207,7 +207,7 @@ void SimArmBootloader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             return;
         }
         finish(CMD_READ_MEMORY, true, t);
-        reads_.push_back({address_, count_});
+        anotar(reads_, Read{address_, count_});
         // The bytes follow the ACK; erased flash reads 0xFF.
         std::vector<uint8_t> out;
         for (int i = 0; i < count_; ++i) {
@@ -251,7 +251,7 @@ void SimArmBootloader::answerInformation(uint8_t code, Tiempo t) {
         break;
     }
     out.push_back(ACK);
-    commands_.push_back({code, t, true});
+    anotar(commands_, Command{code, t, true});
     if (!faults_.silent)
         unit_.link().sendToHost(out, format());
     state_ = State::Command;
@@ -319,7 +319,7 @@ void SimArmBootloader::erase(uint8_t code, const std::vector<int>& pages, bool a
         for (int p : pages) {
             const uint32_t from = FLASH_BASE + static_cast<uint32_t>(p) * PAGE_SIZE;
             memory_.erase(memory_.lower_bound(from), memory_.lower_bound(from + PAGE_SIZE));
-            erasedPages_.push_back(p);
+            anotar(erasedPages_, p);
         }
         finish(code, true, done);
     });

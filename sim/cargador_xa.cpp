@@ -111,7 +111,7 @@ void SimXaLoader::onByte(uint8_t b, bool /*garbled*/, Tiempo t) {
             if (between && b != ':' && b != 'f')
                 return; // noise between lines
             if (between)
-                lines_.push_back({t, std::string(), false});
+                anotar(lines_, LineRecord{t, std::string(), false});
             current_.push_back(static_cast<char>(b));
             lines_.back().t = t;
             lines_.back().text = current_;
@@ -215,7 +215,7 @@ SimXaLoader::Answer SimXaLoader::execute(const std::string& line) {
                        std::find(erased_.begin(), erased_.end(), b.code) != erased_.end();
             });
             if (!erased)
-                unerased_.push_back(a);
+                anotar(unerased_, a);
             memory_[a] = d[i];
         }
         return ok;
@@ -235,7 +235,11 @@ SimXaLoader::Answer SimXaLoader::execute(const std::string& line) {
                 if (b.code != d[1])
                     continue;
                 memory_.erase(memory_.lower_bound(b.first), memory_.upper_bound(b.last));
-                erased_.push_back(b.code);
+                // The erased blocks are state, not only a record: kept once each
+                // when the history is not.
+                if (keepHistory_.load() ||
+                    std::find(erased_.begin(), erased_.end(), b.code) == erased_.end())
+                    erased_.push_back(b.code);
                 return {ACK, true, faults_.eraseTime};
             }
             return refused;

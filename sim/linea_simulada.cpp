@@ -4,9 +4,12 @@
 #include <cstdio>
 
 Tiempo LineFormat::charTime() const {
-    const int bits = 1 + dataBits + (parity == 'N' ? 0 : 1) + stopBits;
+    return timeOf(1);
+}
+
+Tiempo LineFormat::timeOf(long long n) const {
     const long long b = baud > 0 ? baud : 9600;
-    return Tiempo((bits * 1000000LL + b - 1) / b);
+    return Tiempo((n * bits() * 1000000LL + b - 1) / b);
 }
 
 std::string LineFormat::toString() const {
@@ -127,6 +130,7 @@ void SimLine::hostClose() {
         return;
     open_ = false;
     rx_.clear();
+    adapterDropLocked();
     ++txGen_;
     txInFlight_ = 0;
     txBusyUntil_ = t;
@@ -229,6 +233,7 @@ void SimLine::hostClearRx() {
     std::lock_guard<std::recursive_mutex> lock(m_);
     pumpLocked(reloj().now());
     rx_.clear();
+    adapterDropLocked(); // the driver's flush empties the adapter's buffer too
 }
 
 void SimLine::hostClearTx() {
@@ -296,12 +301,49 @@ void SimLine::sendToHost(const std::vector<uint8_t>& bytes, const LineFormat& fm
             const uint8_t v = g ? garble(b) : b;
             rec.received = v;
             rec.garbled = g;
-            if (open_ && static_cast<int32_t>(rx_.size()) < rxSize_)
-                rx_.push_back(v);
-            else
-                rec.discarded = true;
+            adapterTakeLocked(v, idx, rgen, now());
         });
     }
+}
+
+void SimLine::setLatencyTimer(Tiempo t) {
+    std::lock_guard<std::recursive_mutex> lock(m_);
+    latency_ = std::max(t, Tiempo(0));
+}
+
+void SimLine::adapterTakeLocked(uint8_t v, size_t idx, unsigned long long rgen, Tiempo t) {
+    held_.push_back({v, idx, rgen});
+    if (latency_.count() <= 0 || static_cast<int>(held_.size()) >= ADAPTER_PACKET) {
+        adapterPassOnLocked();
+        return;
+    }
+    if (held_.size() == 1) { // the timer starts with the first byte held
+        const unsigned long long gen = heldGen_;
+        events_.emplace(std::make_pair((t + latency_).count(), seq_++), [this, gen] {
+            if (gen == heldGen_)
+                adapterPassOnLocked();
+        });
+    }
+}
+
+void SimLine::adapterPassOnLocked() {
+    for (const Held& h : held_) {
+        if (open_ && static_cast<int32_t>(rx_.size()) < rxSize_) {
+            rx_.push_back(h.v);
+        } else if (h.rgen == recordsGen_) {
+            records_[h.idx].discarded = true;
+        }
+    }
+    held_.clear();
+    ++heldGen_;
+}
+
+void SimLine::adapterDropLocked() {
+    for (const Held& h : held_)
+        if (h.rgen == recordsGen_)
+            records_[h.idx].discarded = true;
+    held_.clear();
+    ++heldGen_;
 }
 
 std::vector<ByteRecord> SimLine::bytes() const {

@@ -37,6 +37,10 @@ struct LineFormat {
     bool operator!=(const LineFormat& o) const { return !(*this == o); }
     // Time one character occupies the wire: start bit, data, parity, stop bits.
     Tiempo charTime() const;
+    int bits() const { return 1 + dataBits + (parity == 'N' ? 0 : 1) + stopBits; }
+    // Time n characters in a row occupy the wire, rounded up to the microsecond
+    // once (n times charTime() would add n roundings).
+    Tiempo timeOf(long long n) const;
     std::string toString() const; // "19200 8N1"
 };
 
@@ -112,6 +116,14 @@ public:
     };
     void setFaults(const Faults& f);
 
+    // ---- the host's adapter
+    // A USB serial adapter's latency timer: it holds the unit's bytes until the
+    // timer runs out after the first one it holds, or until it holds a full USB
+    // packet, and only then passes them on to the host. 0 (the default): passed
+    // on as they arrive, as a UART or an adapter in low-latency mode does.
+    static constexpr int ADAPTER_PACKET = 62;
+    void setLatencyTimer(Tiempo t);
+
     // ---- host side (used by the serial adapter)
     bool hostOpen();
     void hostClose();
@@ -149,6 +161,12 @@ public:
 
 private:
     void pumpLocked(Tiempo now);
+    // A byte of the unit's has arrived at the host's adapter (record idx of
+    // records generation rgen): to the receive buffer now, or held.
+    void adapterTakeLocked(uint8_t v, size_t idx, unsigned long long rgen, Tiempo t);
+    // What the adapter holds goes to the receive buffer.
+    void adapterPassOnLocked();
+    void adapterDropLocked();
     void checkUnplugLocked(Tiempo now);
     Tiempo nextEventLocked() const;
     bool hasModemLinesForFormat() const { return true; }
@@ -174,6 +192,14 @@ private:
     unsigned long long txGen_ = 0; // bumped when the transmit buffer is emptied
     int txInFlight_ = 0;
     Tiempo unitBusyUntil_{0};
+    struct Held {
+        uint8_t v;
+        size_t idx;
+        unsigned long long rgen;
+    };
+    Tiempo latency_{0};
+    std::vector<Held> held_;         // bytes the adapter holds
+    unsigned long long heldGen_ = 0; // bumped when they are passed on or dropped
     bool dtr_ = true;
     bool rts_ = true;
 

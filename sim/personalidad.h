@@ -5,6 +5,10 @@
 
 #include "sim/linea_simulada.h"
 
+#include <atomic>
+#include <utility>
+#include <vector>
+
 class SimUnit;
 
 class SimPersonality {
@@ -20,6 +24,20 @@ public:
     // The controller (re)started this program: forget any half-received input.
     virtual void restart(Tiempo /*t*/) {}
 
+    // Whether the records of what this program received are kept whole (the
+    // default: tests read them back) or only their newest entry, which the program
+    // may still consult. A unit served for hours keeps the latter, so that its
+    // memory does not grow with every load.
+    void setKeepHistory(bool on) { keepHistory_.store(on); }
+
 protected:
+    // Appends one entry to a record of what was received.
+    template <class T> void anotar(std::vector<T>& registro, T entrada) {
+        if (!keepHistory_.load())
+            registro.clear();
+        registro.push_back(std::move(entrada));
+    }
+
     SimUnit& unit_;
+    std::atomic<bool> keepHistory_{true};
 };

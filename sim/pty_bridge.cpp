@@ -50,6 +50,7 @@ bool PtyBridge::open(std::string& error) {
     }
     for (int fd : {master_, wake_[0], wake_[1]})
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    logEpoch_ = reloj().now();
     device_.attach(this);
     device_.onOpen(now());
     return true;
@@ -77,39 +78,51 @@ void PtyBridge::schedule(Tiempo at, std::function<void()> fn) {
 void PtyBridge::sendToHost(const std::vector<uint8_t>& bytes, const LineFormat& fmt) {
     {
         std::lock_guard<std::mutex> lock(m_);
-        if (pacing_) {
-            // Each reply byte follows the one before it on the wire.
-            const Tiempo c = fmt.charTime();
-            Tiempo end = std::max(now(), unitBusyUntil_);
+        if (pacing_ || latency_.count() > 0) {
+            // Each reply byte follows the one before it on the wire (unpaced: all
+            // are there at once, but the adapter may still hold them).
             for (uint8_t b : bytes) {
-                end += c;
+                const Tiempo end = pacing_ ? unitWire_.next(now(), fmt) : now();
                 if (latency_.count() <= 0) {
-                    onWire_.emplace_back(end, b);
+                    onWire_.push_back({end, end, fmt, b});
                     continue;
                 }
                 if (held_ == 0 || end > heldUntil_) { // the adapter starts holding anew
                     heldUntil_ = end + latency_;
                     held_ = 0;
                 }
-                onWire_.emplace_back(heldUntil_, b);
+                onWire_.push_back({heldUntil_, end, fmt, b});
                 if (++held_ == ADAPTER_PACKET) { // a full packet goes at once
                     for (auto it = onWire_.end() - held_; it != onWire_.end(); ++it)
-                        it->first = end;
+                        it->release = end;
                     held_ = 0;
                 }
             }
-            unitBusyUntil_ = end;
             return; // run() writes them as they arrive
         }
         out_.insert(out_.end(), bytes.begin(), bytes.end());
+        for (uint8_t b : bytes)
+            logWire(false, b, now(), now(), fmt);
     }
     flushOut();
 }
 
+Tiempo PtyBridge::Ritmo::next(Tiempo t, const LineFormat& f) {
+    if (t >= busyUntil || f != fmt) { // the line was idle: a new run starts
+        runStart = std::max(t, busyUntil);
+        n = 0;
+        fmt = f;
+    }
+    busyUntil = runStart + f.timeOf(++n);
+    return busyUntil;
+}
+
 void PtyBridge::releaseDue(Tiempo t) {
     std::lock_guard<std::mutex> lock(m_);
-    while (!onWire_.empty() && onWire_.front().first <= t) {
-        out_.push_back(onWire_.front().second);
+    while (!onWire_.empty() && onWire_.front().release <= t) {
+        const OnWire& w = onWire_.front();
+        out_.push_back(w.b);
+        logWire(false, w.b, t, w.end, w.fmt);
         onWire_.pop_front();
     }
 }
@@ -119,6 +132,7 @@ void PtyBridge::receive(uint8_t b, Tiempo t) {
         // Work due before this byte arrived runs first, as it would on a wire.
         runDue(t);
         ++fromHost_;
+        logWire(true, b, t, t, device_.format());
         inEvent_ = true;
         eventTime_ = t;
         device_.onByte(b, false, t);
@@ -127,8 +141,9 @@ void PtyBridge::receive(uint8_t b, Tiempo t) {
     }
     // The byte left the program's port behind the ones before it and arrives
     // one character time later, at the format the unit listens at.
-    const Tiempo arrival = std::max(t, hostBusyUntil_) + device_.format().charTime();
-    hostBusyUntil_ = arrival;
+    const LineFormat fmt = device_.format();
+    const Tiempo arrival = hostWire_.next(t, fmt);
+    logWire(true, b, t, arrival, fmt);
     schedule(arrival, [this, b, arrival] {
         ++fromHost_;
         device_.onByte(b, false, arrival);
@@ -141,7 +156,7 @@ Tiempo PtyBridge::nextWake() {
     if (!events_.empty())
         next = Tiempo(events_.begin()->first.first);
     if (!onWire_.empty())
-        next = std::min(next, onWire_.front().first);
+        next = std::min(next, onWire_.front().release);
     return next;
 }
 
@@ -227,7 +242,50 @@ bool PtyBridge::run() {
         if (fds[0].revents & POLLOUT)
             flushOut();
     }
+    closeWireRun(true);
+    closeWireRun(false);
     return true;
+}
+
+// A line of the wire log:
+//   H|U  bytes  bits  baud  first_handled  first_end  last_handled  last_end  head
+// H: bytes from the program, U: from the unit; times in microseconds since the
+// terminal opened; handled: read from the program (H) or written to it (U); end:
+// the byte's last bit is over on the wire; bits: of one character (start, data,
+// parity, stop); head: the run's first bytes in hex. A run is bytes of one
+// direction back to back; lines come as runs close, not quite in time order.
+void PtyBridge::logWire(bool fromHost, uint8_t b, Tiempo handled, Tiempo end, const LineFormat& f) {
+    if (!wireLog_)
+        return;
+    WireRun& run = runs_[fromHost ? 1 : 0];
+    if (run.n > 0 && (run.fmt != f || end - run.lastEnd > f.charTime()))
+        closeWireRun(fromHost);
+    if (run.n == 0) {
+        run.fromHost = fromHost;
+        run.fmt = f;
+        run.firstHandled = handled;
+        run.firstEnd = end;
+        run.head.clear();
+    }
+    ++run.n;
+    run.lastHandled = handled;
+    run.lastEnd = end;
+    if (run.head.size() < 24) {
+        static const char hex[] = "0123456789ABCDEF";
+        run.head += hex[b >> 4];
+        run.head += hex[b & 0xF];
+    }
+}
+
+void PtyBridge::closeWireRun(bool fromHost) {
+    WireRun& run = runs_[fromHost ? 1 : 0];
+    if (!wireLog_ || run.n == 0)
+        return;
+    auto us = [this](Tiempo t) { return static_cast<long long>((t - logEpoch_).count()); };
+    std::fprintf(wireLog_, "%c %llu %d %d %lld %lld %lld %lld %s\n", fromHost ? 'H' : 'U', run.n,
+                 run.fmt.bits(), static_cast<int>(run.fmt.baud), us(run.firstHandled),
+                 us(run.firstEnd), us(run.lastHandled), us(run.lastEnd), run.head.c_str());
+    run.n = 0;
 }
 
 #endif

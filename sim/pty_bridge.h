@@ -21,6 +21,7 @@
 #include "sim/linea_simulada.h"
 
 #include <atomic>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -45,12 +46,16 @@ public:
     // Bytes take their line time in both directions (off: as fast as the terminal
     // carries them). Set before run().
     void setPacing(bool on) { pacing_ = on; }
-    // With pacing: a USB adapter's latency timer. The adapter holds the unit's
+    // A USB adapter's latency timer (with or without pacing). The adapter holds the unit's
     // bytes until the timer runs out after the first one it holds, or until it
     // holds a full USB packet (62 bytes); 0 (the default): passed on at once, as a
     // UART or an adapter in low-latency mode does. Set before run().
     void setLatencyTimer(Tiempo t) { latency_ = t; }
-    static constexpr int ADAPTER_PACKET = 62;
+    static constexpr int ADAPTER_PACKET = SimLine::ADAPTER_PACKET;
+    // Writes the wire's traffic to f as it goes, one line per run of bytes in one
+    // direction (see logWire), for a benchmark to count and time what the line
+    // carried. nullptr (the default): no log. Set before run(); f stays the caller's.
+    void setWireLog(std::FILE* f) { wireLog_ = f; }
 
     // Serves until stop() is called. Returns false when the terminal failed.
     bool run();
@@ -77,6 +82,13 @@ private:
     void receive(uint8_t b, Tiempo t);
     // When run() must next wake (max() for nothing pending).
     Tiempo nextWake();
+    // One byte on the wire for the log: `handled` is when the bridge read it from
+    // the program (host) or wrote it to the program (unit), `end` when its last
+    // bit is over at the format `f`. Each direction has its run: a byte that does
+    // not follow the run's last one back to back, or comes at another format,
+    // closes it (the two directions overlap where the unit echoes).
+    void logWire(bool fromHost, uint8_t b, Tiempo handled, Tiempo end, const LineFormat& f);
+    void closeWireRun(bool fromHost);
 
     SimDevice& device_;
     int master_ = -1;
@@ -88,16 +100,47 @@ private:
     std::multimap<std::pair<long long, unsigned long long>, std::function<void()>> events_;
     unsigned long long seq_ = 0;
     std::vector<uint8_t> out_; // replies not yet taken by the terminal
-    // Paced replies still on the wire, with the instant each has fully arrived.
-    std::deque<std::pair<Tiempo, uint8_t>> onWire_;
-    Tiempo unitBusyUntil_{0}; // the last reply on the wire has arrived
-    Tiempo hostBusyUntil_{0}; // the last byte from the program has arrived
+    // Paced replies still on the wire: when the program may have each (its last
+    // bit over, or the adapter's latency timer out), when its last bit is over,
+    // its character time.
+    struct OnWire {
+        Tiempo release;
+        Tiempo end;
+        LineFormat fmt;
+        uint8_t b;
+    };
+    std::deque<OnWire> onWire_;
+    // One direction of the wire: when its last character is over. Characters
+    // sent back to back end at the exact line time of their run, so that a long
+    // run does not gain the rounding of every character time.
+    struct Ritmo {
+        Tiempo busyUntil{0};
+        Tiempo runStart{0};
+        long long n = 0;
+        LineFormat fmt;
+        // The end of a character at f that starts at t or when the last one is over.
+        Tiempo next(Tiempo t, const LineFormat& f);
+    };
+    Ritmo unitWire_; // the unit's replies
+    Ritmo hostWire_; // the program's bytes
     bool pacing_ = false;
     Tiempo latency_{0};
     Tiempo heldUntil_{-1}; // when the adapter passes on what it holds
     int held_ = 0;         // bytes it holds (the last ones on onWire_)
     bool inEvent_ = false; // only touched by the driving thread
     Tiempo eventTime_{0};
+
+    // The wire log's run in progress (touched by the driving thread only).
+    struct WireRun {
+        bool fromHost = false;
+        unsigned long long n = 0;
+        LineFormat fmt;
+        Tiempo firstHandled{0}, firstEnd{0}, lastHandled{0}, lastEnd{0};
+        std::string head; // its first bytes, in hex
+    };
+    std::FILE* wireLog_ = nullptr;
+    WireRun runs_[2]; // from the unit, from the program
+    Tiempo logEpoch_{0};
 
     std::atomic<bool> stop_{false};
     std::atomic<unsigned long long> fromHost_{0};

@@ -83,7 +83,7 @@ void SimRunningSoftware::resetReceiverLocked() {
 }
 
 void SimRunningSoftware::rejectLocked(Tiempo t, Rejection r) {
-    records_.rejected.push_back({t, r, frame_});
+    anotar(records_.rejected, Rejected{t, r, frame_});
     resetReceiverLocked();
 }
 
@@ -108,6 +108,11 @@ void SimRunningSoftware::onByte(uint8_t b, bool garbled, Tiempo t) {
             unit_.link().sendToHost(a.bytes, format());
         });
     }
+}
+
+bool SimRunningSoftware::inFrame(Tiempo t) const {
+    std::lock_guard<std::mutex> lock(m_);
+    return inFrame_ && t - lastByte_ <= HUECO_TRAMA;
 }
 
 void SimRunningSoftware::byteLocked(uint8_t b, bool garbled, Tiempo t, std::vector<Answer>& out) {
@@ -196,7 +201,7 @@ void SimRunningSoftware::frameCompleteLocked(Tiempo t, std::vector<Answer>& out)
                                 goodFrames_) != config_.noAnswerTo.end() ||
                       (isPacket && config_.noAnswerToPackets) || (isEnd && config_.noAnswerToEnd);
     f.answered = !skip;
-    records_.frames.push_back(std::move(f));
+    anotar(records_.frames, std::move(f));
     resetReceiverLocked();
     if (skip)
         return;

@@ -93,6 +93,8 @@ public:
     void setConfig(const Config& c);
     Config config() const;
     Records records() const;
+    // A frame is under way at t: started and not given up by a silence.
+    bool inFrame(Tiempo t) const;
     void clearRecords();
     // The version the status reply reports now (major, minor).
     std::pair<uint8_t, uint8_t> version() const;

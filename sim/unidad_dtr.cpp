@@ -83,9 +83,10 @@ void SimUnit::decodeDtr(bool asserted, Tiempo t) {
 void SimUnit::decodeTraffic(uint8_t b, Tiempo t) {
     if (controller_ != Controller::ARM)
         return;
-    // A synchronisation byte reaching the application stands for the boot
-    // sequence; a frame start reaching an idle bootloader for the reset after it.
-    if (mode_ == Mode::Application && b == ARM_SYNC)
+    // A synchronisation byte reaching the application between frames stands for
+    // the boot sequence (inside one it is data: a binary packet holds any byte);
+    // a frame start reaching an idle bootloader for the reset after it.
+    if (mode_ == Mode::Application && b == ARM_SYNC && !software_->inFrame(t))
         enterMode(Mode::ArmBootloader, t);
     else if (mode_ == Mode::ArmBootloader && b == FRAME_START && arm_->awaitingCommand())
         enterMode(Mode::Application, t);

@@ -8,6 +8,12 @@ SimUnit::SimUnit(Controller c)
 
 SimUnit::~SimUnit() = default;
 
+void SimUnit::setKeepHistory(bool on) {
+    software_->setKeepHistory(on);
+    arm_->setKeepHistory(on);
+    xa_->setKeepHistory(on);
+}
+
 SimUnit::Mode SimUnit::mode() const {
     return mode_;
 }

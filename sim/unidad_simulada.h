@@ -34,6 +34,10 @@ public:
     // their traffic instead of by the DTR sequences.
     bool modemLines() const { return link_ ? link_->hasModemLines() : true; }
 
+    // Keep every record of what the unit received (the default, for tests), or only
+    // the newest entry of each: see SimPersonality::setKeepHistory.
+    void setKeepHistory(bool on);
+
     // Switches the controller to another program (DTR decoding, or the traffic
     // itself when there are no modem lines).
     void enterMode(Mode m, Tiempo t);

@@ -490,4 +490,26 @@ TEST_F(ProgramacionArm, WriteMemoryBlockByteByByte) {
               (std::vector<uint8_t>{0x11, 0xEE, 0x08, 0x00, 0x00, 0x00, 0x08, 0xFF, 0x00}));
 }
 
+// A USB adapter's latency timer holds a lone reply byte until it runs out: every
+// ACK the writer waits for costs the whole timer, and the unit's own time does not
+// hide it. The global erase waits for two ACKs; the erase itself takes the same
+// time whatever the adapter does.
+TEST(LatenciaAdaptador, EveryAckWaitedForPaysTheTimer) {
+    Tiempo sin_latencia{-1};
+    for (const Tiempo latencia : {Tiempo(0), ms(16), ms(40)}) {
+        RigProcedimientos g{SimUnit::Controller::ARM};
+        g.linea().setLatencyTimer(latencia);
+        GrabadorArm arm = g.arm();
+        arm.boot_sqn_STM();
+        ASSERT_EQ(arm.Init_COM_STM(), Resultado::Ok);
+        const Tiempo t0 = g.ahora();
+        ASSERT_EQ(arm.ER_STM(), Resultado::Ok);
+        const Tiempo borrado = g.ahora() - t0;
+        if (latencia == Tiempo(0))
+            sin_latencia = borrado;
+        else
+            EXPECT_EQ(borrado - sin_latencia, 2 * latencia) << latencia.count();
+    }
+}
+
 } // namespace

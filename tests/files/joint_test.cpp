@@ -1,4 +1,5 @@
 // Joint files: the split into six images and the choice of the image to load.
+#include "common/intel_hex.h"
 #include "files_fixture.h"
 #include "support/hex_records.h"
 
@@ -44,6 +45,20 @@ protected:
         return r;
     }
     const ImagenJoint& image(ImagenUnidad k) const { return sel.imagen(k); }
+    // What the loader will be given: every bank that is not empty is an image the
+    // Intel HEX reader accepts whole (one end record, at the end).
+    void expect_banks_read_whole() const {
+        for (const ImagenJoint& im : sel.imagenes)
+            for (const std::string* banco : {&im.banco1, &im.banco2}) {
+                if (banco->empty())
+                    continue;
+                intel_hex::Imagen img;
+                intel_hex::Fallo f;
+                EXPECT_TRUE(intel_hex::leer_imagen(*banco, img, f))
+                    << im.id << ": " << intel_hex::describir(f, 2) << "\n"
+                    << *banco;
+            }
+    }
     void choose(const std::string& f, const std::string& unit = TIPO_VTR_ARM) {
         view = {};
         select(f, unit);
@@ -116,11 +131,7 @@ TEST_F(JointTest, EndRecordsAtTheEndsOfTheBankFiles) {
         Lineas records, bank1, bank2;
     };
     const Case cases[] = {
-        {"XA never in bank 2",
-         "FIRMVTR-900_0205",
-         {D1, D2, EOF_REC},
-         {D1, D2, EOF_REC, EOF_REC},
-         {}},
+        {"XA never in bank 2", "FIRMVTR-900_0205", {D1, D2, EOF_REC}, {D1, D2, EOF_REC}, {}},
         {"XA ending in bank 2",
          "FIRMVTR-900_0306",
          {XA_B1, D1, XA_B2, D2, EOF_REC},
@@ -134,8 +145,8 @@ TEST_F(JointTest, EndRecordsAtTheEndsOfTheBankFiles) {
         {"ARM ending in bank 2",
          "FIRMVTR-900_0412",
          {ARM_0800, D1, ARM_6401, D2, EOF_REC},
-         {ARM_0800, D1},
-         {ARM_6401, D2, EOF_REC, EOF_REC}},
+         {ARM_0800, D1, EOF_REC},
+         {ARM_6401, D2, EOF_REC}},
         {"ARM never in bank 2",
          "FIRMVTR-900_0400",
          {ARM_0800, D1, EOF_REC},
@@ -149,6 +160,7 @@ TEST_F(JointTest, EndRecordsAtTheEndsOfTheBankFiles) {
         const Images im = images();
         EXPECT_EQ(im.files[k], c.bank1);
         EXPECT_EQ(im.files[k + 1], c.bank2);
+        expect_banks_read_whole();
         for (int other = 0; other < 6; other += 2)
             if (other != k) {
                 EXPECT_EQ(im.files[other], Lineas{});
@@ -164,9 +176,10 @@ TEST_F(JointTest, RepeatedKindIsAppended) {
     EXPECT_EQ(image(ImagenUnidad::I2C).id, "FIRMVTR-900_0207");
     EXPECT_EQ(image(ImagenUnidad::I2C).size_tele, totalLength({D1, EOF_REC, XA_B2, D2, EOF_REC}));
     const Images im = images();
-    // The second section ends in bank 2 and adds its extra end record to bank 1 too.
-    EXPECT_EQ(im.files[0], (Lineas{D1, EOF_REC, EOF_REC, EOF_REC}));
+    // Both sections' records, then one end record closing each bank.
+    EXPECT_EQ(im.files[0], (Lineas{D1, EOF_REC}));
     EXPECT_EQ(im.files[1], (Lineas{XA_B2, D2, EOF_REC}));
+    expect_banks_read_whole();
 }
 
 // Each section is an image of its own, checked whole: one that is damaged or cut
@@ -196,6 +209,20 @@ TEST_F(JointTest, DamagedSectionRejectsTheFile) {
         {"ARM data before any extended address",
          JOINT_HEADER + section("FIRMVTR-900_0412", {D1, ARM_6401, D2, EOF_REC}),
          "FIRMVTR-900_0412: line 9: address 0x00000000 is outside"},
+        // Appended sections of one kind must agree where they meet.
+        {"a repeated kind giving a byte another value",
+         JOINT_HEADER + section("FIRMVTR-900_0201", {D1, EOF_REC}) +
+             section("FIRMVTR-900_0207",
+                     {hexRecord(0x00, 0x0000, {0x11, 0x22, 0x33, 0x45}), EOF_REC}),
+         "FIRMVTR-900_0207: line 15: the byte at address 0x00000003 differs from the one on "
+         "line 9"},
+        // After the start record the ARM bank rule goes back to bank 1, whose own
+        // upper address places the record on top of bank 1's first bytes.
+        {"ARM record after its start record",
+         JOINT_HEADER + section("FIRMVTR-900_0412", {ARM_0800, D1, ARM_6401, D2, ARM_START,
+                                                     hexRecord(0x00, 0x0000, {0x99}), EOF_REC}),
+         "FIRMVTR-900_0412: line 14: the byte at address 0x08000000 differs from the one on "
+         "line 10"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

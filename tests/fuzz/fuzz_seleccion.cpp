@@ -27,7 +27,11 @@ public:
     void hideVersionGroup() override {}
 };
 
+// An empty bank is nothing to send (a joint image that never reaches bank 2); any
+// other must be an image the reader accepts whole.
 void comprobar_hex(const std::string& texto) {
+    if (texto.empty())
+        return;
     intel_hex::Imagen img;
     intel_hex::Fallo f;
     if (!intel_hex::leer_imagen(texto, img, f))

@@ -102,9 +102,16 @@ TEST(RitmoPty, PacedBytesArriveOneCharacterTimeApartAndRepliesTakeTheirTime) {
         llegadas = s.eco.llegadas;
     }
     ASSERT_EQ(llegadas.size(), static_cast<size_t>(N));
-    // Written at once, they reach the unit back to back at the line rate.
-    for (size_t i = 1; i < llegadas.size(); ++i)
-        EXPECT_GE(llegadas[i] - llegadas[i - 1], c) << i;
+    // Written at once, they reach the unit back to back at the line rate: each
+    // no earlier than the line time of those before it, to the microsecond the
+    // clock rounds to, and a run of them gains no rounding per character.
+    const Tiempo redondeo{1};
+    for (size_t i = 1; i < llegadas.size(); ++i) {
+        const auto k = static_cast<long long>(i);
+        EXPECT_GE(llegadas[i] - llegadas[i - 1], c - redondeo) << i;
+        EXPECT_GE(llegadas[i] - llegadas[0], FORMAT_9600_8N1.timeOf(k) - redondeo) << i;
+    }
+    EXPECT_LE(llegadas.back() - llegadas.front(), FORMAT_9600_8N1.timeOf(N - 1) + redondeo);
     // Nothing is faster than the wire: N characters out, the burst back.
     EXPECT_GE(total, c * (N + Eco::RAFAGA));
 }
@@ -121,6 +128,18 @@ TEST(RitmoPty, AnAdaptersLatencyTimerHoldsWhatIsNotAFullPacket) {
     }
     // 100 = 62 + 38: the tail of 38 waits for the timer after its first byte.
     EXPECT_GE(total, c * (1 + PtyBridge::ADAPTER_PACKET + 1) + latencia);
+}
+
+// Without pacing the adapter still holds what is not a full packet: the burst's
+// tail of 38 bytes comes only when the timer has run out.
+TEST(RitmoPty, WithoutPacingTheLatencyTimerStillHoldsTheTail) {
+    const Tiempo latencia = ms(40);
+    Tiempo total{0};
+    {
+        Servido s(false, latencia);
+        total = s.rafaga(1);
+    }
+    EXPECT_GE(total, latencia);
 }
 
 TEST(RitmoPty, WithoutPacingTheUnitSeesBytesAsTheyAreRead) {
