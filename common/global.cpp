@@ -5,8 +5,8 @@
 const std::array<int, MAX_PROTOCOLOS> tabla_retardo_tx = {tiempos::tabla_retardo_tx[0].count()};
 const std::array<int, MAX_PROTOCOLOS> tabla_retardo_rx = {tiempos::tabla_retardo_rx[0].count()};
 
-std::array<std::atomic<Tinterface_enlace*>, MAX_PUERTOS + 1> puertos{};
-std::array<std::atomic<Tmgrupo_superv*>, MAX_PUERTOS + 1> grupos_supev{};
+std::array<std::atomic<Tinterface_enlace*>, RANURAS_PUERTO> puertos{};
+std::array<std::atomic<Tmgrupo_superv*>, RANURAS_PUERTO> grupos_supev{};
 std::atomic<int> puerto_seleccionado{0};
 
 TextoCompartido tipo_vtr;

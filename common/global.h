@@ -30,10 +30,13 @@ constexpr int TIMEOUT_RECV_TRAMA_TORVEX = tiempos::TIMEOUT_RECV_TRAMA_TORVEX.cou
 extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_tx;
 extern const std::array<int, MAX_PROTOCOLOS> tabla_retardo_rx;
 
-// ---- ports and workers, one slot per port index (0 = COM1 .. 3 = COM4; slot 4 stays empty)
+// ---- ports and workers, one slot per port index: 0 = COM1 .. 3 = COM4, the ports
+// the window chooses among; the headless front end loading several units at once
+// puts the further devices of its command line from index MAX_PUERTOS on.
 constexpr int MAX_PUERTOS = 4;
-extern std::array<std::atomic<Tinterface_enlace*>, MAX_PUERTOS + 1> puertos;
-extern std::array<std::atomic<Tmgrupo_superv*>, MAX_PUERTOS + 1> grupos_supev;
+constexpr int RANURAS_PUERTO = 33; // port indices 0..32
+extern std::array<std::atomic<Tinterface_enlace*>, RANURAS_PUERTO> puertos;
+extern std::array<std::atomic<Tmgrupo_superv*>, RANURAS_PUERTO> grupos_supev;
 extern std::atomic<int> puerto_seleccionado;
 
 // ---- the unit found and the joint file chosen, for the status refresh

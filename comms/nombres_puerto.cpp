@@ -9,10 +9,10 @@
 
 namespace {
 std::mutex g_m;
-std::array<std::string, MAX_PUERTOS + 1> g_nombres;
+std::array<std::string, RANURAS_PUERTO> g_nombres;
 
 bool indice_valido(int idx) {
-    return idx >= 0 && idx <= MAX_PUERTOS;
+    return idx >= 0 && idx < RANURAS_PUERTO;
 }
 } // namespace
 

@@ -12,7 +12,7 @@ namespace {
 struct Registro {
     std::mutex m;
     std::map<std::string, CreadorPuerto> porPrefijo;
-    std::array<CreadorPuerto, MAX_PUERTOS + 1> porIndice;
+    std::array<CreadorPuerto, RANURAS_PUERTO> porIndice;
 };
 
 Registro& registro() {
@@ -21,7 +21,7 @@ Registro& registro() {
 }
 
 bool indice_valido(int idx) {
-    return idx >= 0 && idx <= MAX_PUERTOS;
+    return idx >= 0 && idx < RANURAS_PUERTO;
 }
 
 // The backend whose prefix is the longest one the name begins with; none for a

@@ -10,6 +10,10 @@ namespace {
 constexpr int32_t INTENTOS_SINCRO_XA = 5; // synchronisation lines of the XA probe
 } // namespace
 
+void Informador::unidad_detectada(const std::string& tipo) {
+    tipo_vtr = tipo;
+}
+
 void Deteccion::genera_reset() {
     ctx_.informador.espera(Espera::Reinicio, duracion_msec(secuencias_dtr::reset));
     ejecutar_secuencia_dtr(ctx_.enlace, ctx_.puerto, ctx_.reloj, secuencias_dtr::reset);
@@ -45,7 +49,7 @@ void Deteccion::detectar_VTR_hw() {
     GrabadorArm arm(ctx_);
     arm.boot_sqn_STM();
     const bool sin_arm = arm.Init_COM_STM() != Resultado::Ok;
-    tipo_vtr = TIPO_VTR_ARM;
+    std::string tipo = TIPO_VTR_ARM;
     if (sin_arm) {
         genera_reset();
         if (ctx_.enlace)
@@ -55,17 +59,18 @@ void Deteccion::detectar_VTR_hw() {
         if (enviar_linea_eco_datos(tabla_sincro, tabla_sincro, INTENTOS_SINCRO_XA) ==
             TRAMA_RECIBIDA) {
             genera_reset();
-            tipo_vtr = TIPO_VTR_XA;
+            tipo = TIPO_VTR_XA;
         } else {
-            tipo_vtr = TIPO_VTR_NONE;
+            tipo = TIPO_VTR_NONE;
         }
     }
+    ctx_.informador.unidad_detectada(tipo);
     // A joint file carries an image per controller: the label shows the version of
     // the one that will be loaded (the XA choice is made by the operator later).
     if (tipo_sw == TIPO_FIRM_VTR_JOINT) {
-        if (tipo_vtr == TIPO_VTR_ARM)
+        if (tipo == TIPO_VTR_ARM)
             ctx_.informador.version_acargar(vtr_ARM_version.get());
-        else if (tipo_vtr == TIPO_VTR_XA)
+        else if (tipo == TIPO_VTR_XA)
             ctx_.informador.version_acargar("");
     }
 }

@@ -19,7 +19,8 @@ public:
     // Sends the line and waits for `ack`, up to max_intentos times: a link result code.
     int enviar_linea_eco_datos(const std::string& linea, const std::string& ack,
                                int32_t max_intentos);
-    // Sets tipo_vtr from what answers; for a joint file, the version-to-load label.
+    // Tells the reporter what answers (unidad_detectada); for a joint file, the
+    // version-to-load label.
     void detectar_VTR_hw();
 
 private:

@@ -40,6 +40,10 @@ public:
     virtual void aviso(const std::string& texto) = 0;
     // A wait begins (msec: its length when it is a fixed one, else 0).
     virtual void espera(Espera /*que*/, int32_t /*msec*/) {}
+    // What detection found on the line (TIPO_VTR_ARM, TIPO_VTR_XA or TIPO_VTR_NONE).
+    // By default the process-wide tipo_vtr, the one unit a window shows; a worker
+    // loading beside others keeps it as its own.
+    virtual void unidad_detectada(const std::string& tipo);
 };
 
 // The outcome of a procedure. The load sequence alone turns it into what the

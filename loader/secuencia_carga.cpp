@@ -76,15 +76,16 @@ void detectar(const Contexto& c) {
     try {
         Deteccion(c).detectar_VTR_hw();
     } catch (...) {
-        tipo_vtr = TIPO_VTR_NONE;
+        c.informador.unidad_detectada(TIPO_VTR_NONE);
     }
     // Detection leaves the line in a loader's format; the running software, and
     // the next refresh, talk at 19200 8-N-1.
     sin_fallo([&] { reconfigurar(c, 19200); });
 }
 
-bool unidad_conocida() {
-    return tipo_vtr == TIPO_VTR_ARM || tipo_vtr == TIPO_VTR_XA;
+bool unidad_conocida(const Tmgrupo_superv& g) {
+    const std::string t = g.tipo_unidad();
+    return t == TIPO_VTR_ARM || t == TIPO_VTR_XA;
 }
 
 } // namespace
@@ -146,7 +147,7 @@ void Tmgrupo_superv::refrescar_estado() {
     sin_fallo([&] { recuperar_puerto(); });
     const Contexto c = contexto();
     TransferenciaTramas tramas(c, *mensaje_tx, *mensaje_rx);
-    tipo_vtr = TIPO_VTR_NONE;
+    unidad_detectada(TIPO_VTR_NONE);
     retardo_msec(ESPERA_ANTES_ESTADO);
     int r = 0;
     try {
@@ -168,7 +169,7 @@ void Tmgrupo_superv::refrescar_estado() {
         if (mayor >= 4)
             doversion_acargar(tipo_sw == TIPO_FIRM_VTR_JOINT ? vtr_ARM_version.get()
                                                              : std::string());
-        tipo_vtr = mayor >= 4 ? TIPO_VTR_ARM : TIPO_VTR_XA;
+        unidad_detectada(mayor >= 4 ? TIPO_VTR_ARM : TIPO_VTR_XA);
         fversion = texto_version(mayor, menor);
         if (mayor >= 100) {
             detectar(c);
@@ -180,7 +181,8 @@ void Tmgrupo_superv::refrescar_estado() {
     } else {
         detectar(c);
         esperar_aviso = true;
-        fcarga = texto_mensaje(unidad_conocida() ? Mensaje::Encontrado : Mensaje::NoEncontrado);
+        fcarga =
+            texto_mensaje(unidad_conocida(*this) ? Mensaje::Encontrado : Mensaje::NoEncontrado);
         domensaje();
         fversion.clear();
         dodatos();
@@ -191,7 +193,7 @@ void Tmgrupo_superv::refrescar_estado() {
     domensaje();
     // The request is done before Load is offered: a front end that posts a new
     // request as soon as it sees Load enabled must not have it cleared here.
-    pedir_estado.store(false);
+    flag_estado().store(false);
     fstart = true;
     dostart();
 }
@@ -304,7 +306,7 @@ void Tmgrupo_superv::cargar_firmware() {
     fresultado = r;
     ferror_com = r != Resultado::Ok;
     error_max_ficheros = r == Resultado::Rechazado;
-    grabar_firmware.store(false);
+    flag_carga().store(false);
     doresultado();
 }
 

@@ -32,7 +32,7 @@ void mostrar(const AccionesPuerto& a, const std::string& texto) {
 }
 
 bool indice_valido(int p) {
-    return p >= 0 && p < MAX_PUERTOS;
+    return p >= 0 && p < RANURAS_PUERTO;
 }
 
 // Events of the caller's thread, so that a worker blocked in a synchronised
@@ -62,7 +62,7 @@ void parar_monitorizacion(int p, const AccionesPuerto& a) {
 // starts, since from then on it is the trace's only writer.
 void empezar_monitorizacion(Tmgrupo_superv& g, const AccionesPuerto& a, int puerto = 0,
                             const std::string& nota = {}) {
-    pedir_estado.store(true);
+    g.pedir_refresco();
     hab_traza.store(true);
     if (!nota.empty())
         anotar_traza(puerto, linea_traza_nota(nota));
@@ -96,6 +96,40 @@ void abrir_en_trabajador(Tmgrupo_superv& g, Tinterface_enlace& l, int idx) {
         li->portOpenDone(true);
 }
 
+// A port of its own beside the others: nothing else is stopped or chosen.
+ResultadoSeleccion abrir_independiente(int nuevo, SupervisorListener* listener,
+                                       const AccionesPuerto& acciones) {
+    const auto idx = static_cast<size_t>(nuevo);
+    Tmgrupo_superv* g = grupos_supev[idx].load();
+    if (!g) {
+        g = new Tmgrupo_superv();
+        grupos_supev[idx].store(g);
+    }
+    g->peticiones_propias(true);
+    g->fpcom.store(static_cast<uint8_t>(nuevo));
+    g->setListener(listener);
+    Tinterface_enlace* l = puertos[idx].load();
+    if (!l) {
+        l = new Tinterface_enlace();
+        puertos[idx].store(l);
+    }
+    if (l->error_open())
+        return ResultadoSeleccion::FalloApertura;
+    if (l->abierto())
+        return ResultadoSeleccion::SinCambio;
+    if (abrir(*l, nuevo) == 1) {
+        mostrar(acciones, texto_mensaje(Mensaje::ErrorPuerto) + std::to_string(nuevo + 1));
+        l->set_error_open(true);
+        llamar(acciones.falloApertura);
+        return ResultadoSeleccion::FalloApertura;
+    }
+    mostrar(acciones, texto_mensaje(Mensaje::Detectando));
+    g->genera_reset_inicial();
+    l->ceder_a_hilo(g->hilo());
+    empezar_monitorizacion(*g, acciones, nuevo, l->nota_apertura());
+    return ResultadoSeleccion::Abierto;
+}
+
 } // namespace
 
 std::string motivo_fallo_apertura(int idx) {
@@ -125,6 +159,8 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
                                       const AccionesPuerto& acciones) {
     if (!indice_valido(nuevo))
         return ResultadoSeleccion::SinCambio;
+    if (acciones.independiente)
+        return abrir_independiente(nuevo, listener, acciones);
     const int viejo = puerto_seleccionado.load();
     // Choosing the monitored port again changes nothing: stopping its worker here
     // would leave the port closed with nobody watching it.
@@ -151,6 +187,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
         g = new Tmgrupo_superv();
         grupos_supev[idx].store(g);
     }
+    g->peticiones_propias(false);
     g->fpcom.store(static_cast<uint8_t>(nuevo));
     g->setListener(listener);
 
@@ -218,10 +255,19 @@ void detener_monitorizacion(const AccionesPuerto& acciones) {
 }
 
 void liberar_trabajadores() {
-    for (size_t i = 0; i < MAX_PUERTOS; ++i) {
-        Tmgrupo_superv* g = grupos_supev[i].load();
-        if (!g)
-            continue;
+    for (int i = 0; i < RANURAS_PUERTO; ++i)
+        liberar_trabajador(i);
+    // Link objects that never reached a worker (a port that failed to open), or
+    // whose worker had already ended.
+    for (auto& slot : puertos)
+        delete slot.exchange(nullptr);
+}
+
+void liberar_trabajador(int idx) {
+    if (!indice_valido(idx))
+        return;
+    const auto i = static_cast<size_t>(idx);
+    if (Tmgrupo_superv* g = grupos_supev[i].load()) {
         // Nobody is left to show anything.
         g->setListener(nullptr);
         // A port still being opened or reset by the worker is its own first.
@@ -242,8 +288,6 @@ void liberar_trabajadores() {
         grupos_supev[i].store(nullptr);
         delete g;
     }
-    // Link objects that never reached a worker (a port that failed to open), or
-    // whose worker had already ended.
-    for (auto& slot : puertos)
-        delete slot.exchange(nullptr);
+    // The link object, whether it reached the worker or failed to open.
+    delete puertos[i].exchange(nullptr);
 }

@@ -22,6 +22,11 @@ struct AccionesPuerto {                    // front-end hooks, all run on the ca
     // hears the outcome (portOpenDone, the status line for a failure). A window
     // must not be held for the seconds this takes; a headless caller may.
     bool abrirEnTrabajador = false;
+    // The port is opened beside the others, several units at once: no other port's
+    // worker is stopped, the selected port and tipo_vtr stay as they were, and the
+    // worker serves requests of its own (Tmgrupo_superv::peticiones_propias).
+    // Several threads may select their own ports this way at the same time.
+    bool independiente = false;
 };
 
 enum class ResultadoSeleccion {
@@ -56,3 +61,6 @@ void detener_monitorizacion(const AccionesPuerto& acciones);
 // End of the program: every worker gives its port up and ends (each waits for its
 // thread), then every link object left is released and both tables are emptied.
 void liberar_trabajadores();
+// The same for the port of index idx alone (the end of one unit's load among
+// several); the other ports' workers go on.
+void liberar_trabajador(int idx);

@@ -54,7 +54,7 @@ private:
 namespace {
 // The link level writes the trace lines of a port into the queue of its worker.
 Tcola_mensaje* cola_de_grupo(int ncom) {
-    if (ncom < 0 || ncom > MAX_PUERTOS)
+    if (ncom < 0 || ncom >= RANURAS_PUERTO)
         return nullptr;
     Tmgrupo_superv* g = grupos_supev[static_cast<size_t>(ncom)].load();
     return g ? &g->traza_log : nullptr;
@@ -104,7 +104,25 @@ void Tmgrupo_superv::pedir_carga(TrabajoCarga trabajo) {
         std::lock_guard<std::mutex> lock(ftrabajo_m);
         ftrabajo = std::move(trabajo);
     }
-    grabar_firmware.store(true, std::memory_order_release);
+    flag_carga().store(true, std::memory_order_release);
+}
+
+void Tmgrupo_superv::pedir_refresco() {
+    flag_estado().store(true, std::memory_order_release);
+}
+
+std::string Tmgrupo_superv::tipo_unidad() const {
+    std::lock_guard<std::mutex> lock(ftipo_m);
+    return ftipo_unidad.empty() ? TIPO_VTR_NONE : ftipo_unidad;
+}
+
+void Tmgrupo_superv::unidad_detectada(const std::string& tipo) {
+    {
+        std::lock_guard<std::mutex> lock(ftipo_m);
+        ftipo_unidad = tipo;
+    }
+    if (!con_peticiones_propias())
+        tipo_vtr = tipo;
 }
 
 TrabajoCarga Tmgrupo_superv::trabajo_pedido() const {
@@ -124,18 +142,18 @@ void Tmgrupo_superv::Execute() {
         if (fmon.load(std::memory_order_acquire)) {
             // Both requests guard their own steps; these handlers are the last line,
             // so that the thread never dies with a request flag left set.
-            if (pedir_estado.load(std::memory_order_acquire)) {
+            if (flag_estado().load(std::memory_order_acquire)) {
                 try {
                     refrescar_estado();
                 } catch (...) {
-                    pedir_estado.store(false);
+                    flag_estado().store(false);
                 }
             }
-            if (grabar_firmware.load(std::memory_order_acquire)) {
+            if (flag_carga().load(std::memory_order_acquire)) {
                 try {
                     cargar_firmware();
                 } catch (...) {
-                    grabar_firmware.store(false);
+                    flag_carga().store(false);
                 }
             }
             const uint64_t t = fstopsuperv_event.ticket();
@@ -289,7 +307,7 @@ void Tmgrupo_superv::version_acargar(const std::string& version) {
 
 void Tmgrupo_superv::espera(Espera que, int32_t msec) {
     // Only a load shows its waits: a status refresh has no progress to keep alive.
-    if (!grabar_firmware.load(std::memory_order_acquire))
+    if (!flag_carga().load(std::memory_order_acquire))
         return;
     if (auto* l = listener())
         l->showWait(que, msec);

@@ -11,6 +11,7 @@
 //   transferencia_tramas.h    framed requests and firmware transfers
 //   traza.cpp                 trace lines
 
+#include "common/global.h"
 #include "common/mensajes.h"
 #include "common/trabajo_carga.h"
 #include "comms/Tcola.h"
@@ -93,6 +94,18 @@ public:
 
     void setListener(SupervisorListener* l) { fventana.store(l, std::memory_order_release); }
 
+    // A worker loading beside others (several units at once) serves requests of its
+    // own instead of the process-wide pedir_estado / grabar_firmware, which belong to
+    // the one port a window monitors, and keeps the unit it found to itself instead
+    // of tipo_vtr. Set before the worker first monitors.
+    void peticiones_propias(bool v) { fpropias.store(v, std::memory_order_release); }
+    bool con_peticiones_propias() const { return fpropias.load(std::memory_order_acquire); }
+    // Requests a status refresh of this worker (its own flag, or pedir_estado).
+    void pedir_refresco();
+    // The unit the last status refresh or detection of this worker found:
+    // TIPO_VTR_ARM, TIPO_VTR_XA or TIPO_VTR_NONE (also before any).
+    std::string tipo_unidad() const;
+
     // Stops the request in progress at its next safe point (never inside a block or
     // frame): a load then runs the final reset and reports a failed update. Taken
     // back by the next request.
@@ -147,6 +160,7 @@ public:
     void version_acargar(const std::string& version) override;
     void aviso(const std::string& texto) override;
     void espera(Espera que, int32_t msec) override;
+    void unidad_detectada(const std::string& tipo) override;
 
     // The start-up reset, run by the front end on its own thread when it selects
     // the port (before this worker monitors it).
@@ -176,6 +190,17 @@ private:
     std::atomic<bool> fen_reposo{false};
     std::atomic<bool> fcancelar{false};
     std::atomic<bool> fsin_esperas_pantalla{false};
+    std::atomic<bool> fpropias{false};
+    std::atomic<bool> fpedir_estado{false};    // with fpropias: this worker's pedir_estado
+    std::atomic<bool> fgrabar_firmware{false}; // with fpropias: this worker's grabar_firmware
+    std::atomic<bool>& flag_estado() {
+        return con_peticiones_propias() ? fpedir_estado : pedir_estado;
+    }
+    std::atomic<bool>& flag_carga() {
+        return con_peticiones_propias() ? fgrabar_firmware : grabar_firmware;
+    }
+    mutable std::mutex ftipo_m;
+    std::string ftipo_unidad; // guarded by ftipo_m
     // The close of the port, from taking fcerrar_int to emptying the slot of puertos.
     mutable std::mutex ftrabajo_m;
     TrabajoCarga ftrabajo; // guarded by ftrabajo_m

@@ -115,20 +115,37 @@ inline std::optional<SimFault> leer_fallo(const std::string& text, std::string& 
     return std::nullopt;
 }
 
-// A simulated port's name after "sim:": the controller ("arm" or "xa"), then
-// optionally ",fault=NAME[:N]".
+// A simulated port's name after "sim:": the controller ("arm" or "xa"), optionally
+// "#N" naming one unit of several ("arm#1", "arm#2": units of their own, each with
+// its own memory), then optionally ",fault=NAME[:N]".
 struct SimPortSpec {
     std::string kind;
     SimFault fault;
+    std::string unit; // the kind and its "#N", lower-case: "arm#2"; "arm" when unnumbered
 };
 
 inline std::optional<SimPortSpec> leer_puerto_simulado(const std::string& rest,
                                                        std::string& error) {
     const auto comma = rest.find(',');
-    SimPortSpec spec{rest.substr(0, comma), {}};
+    const std::string name = rest.substr(0, comma);
+    const auto hash = name.find('#');
+    SimPortSpec spec{name.substr(0, hash), {}, {}};
     if (spec.kind != "arm" && spec.kind != "xa" && spec.kind != "ARM" && spec.kind != "XA") {
         error = "unknown simulated unit '" + spec.kind + "' (sim:arm or sim:xa)";
         return std::nullopt;
+    }
+    spec.unit = spec.kind == "ARM" ? "arm" : spec.kind == "XA" ? "xa" : spec.kind;
+    if (hash != std::string::npos) {
+        const std::string num = name.substr(hash + 1);
+        bool digits = !num.empty() && num.size() <= 6 && num[0] != '0';
+        for (const char c : num)
+            digits = digits && c >= '0' && c <= '9';
+        if (!digits) {
+            error =
+                "bad unit number '" + num + "' of a simulated unit (e.g. sim:" + spec.unit + "#2)";
+            return std::nullopt;
+        }
+        spec.unit += "#" + num;
     }
     if (comma == std::string::npos)
         return spec;

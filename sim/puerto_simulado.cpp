@@ -7,6 +7,7 @@
 #include "sim/unidad_simulada.h"
 
 #include <array>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -15,13 +16,19 @@ constexpr const char* PREFIJO_SIMULADO = "sim:";
 struct Cableado {
     std::shared_ptr<SimUnit> unidad;
     std::shared_ptr<SimLine> linea;
+    // The "sim:" name the unit was wired under; empty for a unit a test wired itself,
+    // which serves whatever name the index is opened with.
+    std::string nombre;
 };
 
 std::mutex g_m;
-std::array<Cableado, MAX_PUERTOS + 1> g_cableado;
+std::array<Cableado, RANURAS_PUERTO> g_cableado;
+// The units opened by name, kept for the life of the program: "sim:arm#2" finds the
+// same unit on whatever index it is opened next, and never another name's.
+std::map<std::string, std::shared_ptr<SimUnit>> g_por_nombre; // guarded by g_m
 
 bool indice_valido(int idx) {
-    return idx >= 0 && idx <= MAX_PUERTOS;
+    return idx >= 0 && idx < RANURAS_PUERTO;
 }
 
 // The unit's line, sharing the unit's lifetime.
@@ -35,6 +42,15 @@ bool es_nombre_simulado(const std::string& name) {
 
 // The adapter for whatever is wired to the index: its unit first, else its line.
 std::unique_ptr<TMyCOM> puerto_cableado(uint8_t port, const std::string& name) {
+    std::string cableado;
+    {
+        std::lock_guard<std::mutex> lock(g_m);
+        if (indice_valido(port))
+            cableado = g_cableado[port].nombre;
+    }
+    // The index last served another simulated unit: the name finds its own.
+    if (!cableado.empty() && cableado != name)
+        return nullptr;
     if (auto unit = unidad_simulada(port))
         return std::make_unique<PuertoSimulado>(linea_de(unit),
                                                 es_nombre_simulado(name) ? name : "sim");
@@ -55,11 +71,25 @@ std::unique_ptr<TMyCOM> puerto_por_nombre(uint8_t port, const std::string& name)
     std::string error;
     const auto spec =
         leer_puerto_simulado(name.substr(std::char_traits<char>::length(PREFIJO_SIMULADO)), error);
-    auto unit = spec ? crear_unidad_simulada(spec->kind) : nullptr;
-    if (!unit)
+    if (!spec)
         return nullptr; // an unknown kind or fault: the name is left to the real port, which fails
+    std::shared_ptr<SimUnit> unit;
+    {
+        std::lock_guard<std::mutex> lock(g_m);
+        auto& guardada = g_por_nombre[spec->unit];
+        if (!guardada)
+            guardada = crear_unidad_simulada(spec->kind);
+        unit = guardada;
+    }
+    if (!unit)
+        return nullptr;
     aplicar_fallo(*unit, spec->fault);
     fijar_unidad_simulada(port, unit);
+    {
+        std::lock_guard<std::mutex> lock(g_m);
+        if (indice_valido(port))
+            g_cableado[port].nombre = name;
+    }
     return std::make_unique<PuertoSimulado>(linea_de(unit), name);
 }
 } // namespace
@@ -74,7 +104,25 @@ void fijar_unidad_simulada(int idx, std::shared_ptr<SimUnit> unit) {
     std::lock_guard<std::mutex> lock(g_m);
     auto& c = g_cableado[static_cast<size_t>(idx)];
     c.unidad = std::move(unit);
+    c.nombre.clear();
     actualizar_indice(idx, c);
+}
+
+std::shared_ptr<SimUnit> unidad_simulada_por_nombre(const std::string& unit) {
+    std::lock_guard<std::mutex> lock(g_m);
+    const auto it = g_por_nombre.find(unit);
+    return it == g_por_nombre.end() ? nullptr : it->second;
+}
+
+void olvidar_unidades_por_nombre() {
+    std::lock_guard<std::mutex> lock(g_m);
+    g_por_nombre.clear();
+    for (size_t i = 0; i < g_cableado.size(); ++i) {
+        if (g_cableado[i].nombre.empty())
+            continue;
+        g_cableado[i] = Cableado{};
+        actualizar_indice(static_cast<int>(i), g_cableado[i]);
+    }
 }
 
 std::shared_ptr<SimUnit> unidad_simulada(int idx) {

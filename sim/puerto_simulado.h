@@ -13,11 +13,18 @@
 class SimLine;
 class SimUnit;
 
-// Registers the "sim:" backend ("sim:arm", "sim:xa"): the program's main, the
-// companion and the test main call it once at start. A "sim:" port keeps its unit
-// for the life of the program, so that reopening the port finds the unit as it was
-// left.
+// Registers the "sim:" backend ("sim:arm", "sim:xa", "sim:arm#2"): the program's
+// main, the companion and the test main call it once at start. A "sim:" port keeps
+// its unit for the life of the program, so that reopening the port finds the unit as
+// it was left; "sim:arm#1" and "sim:arm#2" are two units, each with its own memory
+// and state, on whatever index they are opened.
 void registrar_puertos_simulados();
+
+// The unit a "sim:" name opened ("arm#2", "xa", as SimPortSpec::unit names it);
+// nullptr when no port was opened by that name yet.
+std::shared_ptr<SimUnit> unidad_simulada_por_nombre(const std::string& unit);
+// Forgets every unit opened by name, and unwires the indices they were on (tests).
+void olvidar_unidades_por_nombre();
 
 // A simulated unit wired to a port index whatever the port's name (tests, the
 // benchmark); nullptr removes it.

@@ -9,7 +9,7 @@
 #include <memory>
 
 Tmgrupo_superv* trabajador_del_puerto(int puerto) {
-    if (puerto < 0 || puerto >= MAX_PUERTOS)
+    if (puerto < 0 || puerto >= RANURAS_PUERTO)
         return nullptr;
     return grupos_supev[static_cast<size_t>(puerto)].load();
 }
@@ -45,18 +45,23 @@ void vaciar_trazas(const std::function<void(const QString& linea)>& linea,
 
 void vaciar_trazas(const std::function<void(const QString& linea, Tiempo momento)>& linea,
                    const std::function<void(int puerto, uint64_t perdidas)>& perdidas) {
-    for (int i = 0; i < MAX_PUERTOS; ++i) {
-        Tmgrupo_superv* g = trabajador_del_puerto(i);
-        if (!g)
-            continue;
-        while (g->traza_log.hay_mensajes()) {
-            std::unique_ptr<Tmensaje> rec(g->traza_log.leer());
-            if (rec)
-                linea(texto_traza_visible(rec->ftraza), rec->fmomento);
-        }
-        // Lines the worker could not queue while the trace was full are not lost
-        // silently.
-        if (const uint64_t n = g->traza_log.tomar_descartados(); n > 0)
-            perdidas(i, n);
+    for (int i = 0; i < RANURAS_PUERTO; ++i)
+        vaciar_trazas_puerto(i, linea, perdidas);
+}
+
+void vaciar_trazas_puerto(int puerto,
+                          const std::function<void(const QString& linea, Tiempo momento)>& linea,
+                          const std::function<void(int puerto, uint64_t perdidas)>& perdidas) {
+    Tmgrupo_superv* g = trabajador_del_puerto(puerto);
+    if (!g)
+        return;
+    while (g->traza_log.hay_mensajes()) {
+        std::unique_ptr<Tmensaje> rec(g->traza_log.leer());
+        if (rec)
+            linea(texto_traza_visible(rec->ftraza), rec->fmomento);
     }
+    // Lines the worker could not queue while the trace was full are not lost
+    // silently.
+    if (const uint64_t n = g->traza_log.tomar_descartados(); n > 0)
+        perdidas(puerto, n);
 }

@@ -18,7 +18,7 @@
 
 class Tmgrupo_superv;
 
-// The worker of port index puerto (0..3), nullptr when none was created.
+// The worker of port index puerto (0..RANURAS_PUERTO-1), nullptr when none was created.
 Tmgrupo_superv* trabajador_del_puerto(int puerto);
 // The port is open and its worker is monitoring it.
 bool puerto_monitorizado(int puerto);
@@ -43,3 +43,8 @@ void vaciar_trazas(const std::function<void(const QString& linea)>& linea,
 // The same, with the moment each line was written (on the time source).
 void vaciar_trazas(const std::function<void(const QString& linea, Tiempo momento)>& linea,
                    const std::function<void(int puerto, uint64_t perdidas)>& perdidas);
+// The same for the worker of port index puerto alone (one unit among several, each
+// with its own reader).
+void vaciar_trazas_puerto(int puerto,
+                          const std::function<void(const QString& linea, Tiempo momento)>& linea,
+                          const std::function<void(int puerto, uint64_t perdidas)>& perdidas);

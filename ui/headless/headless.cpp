@@ -21,10 +21,13 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 #include <QTextStream>
 #include <QThread>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -34,6 +37,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -68,21 +72,37 @@ const char* const DESCRIPTION =
     "the CLASS A or USB-I2C image. Ctrl+C stops the load at its next safe point,\n"
     "resets the unit and releases the port; a second Ctrl+C ends at once.\n"
     "\n"
-    "Exit status: 0 update completed (or --status found the unit); 1 update failed,\n"
-    "not enough free space on the unit, or --status found no unit; 2 bad arguments,\n"
-    "file errors, a file for the other controller or a missing --image; 3 the port\n"
-    "cannot be opened, or --port auto found no single USB adapter; 130 interrupted.";
+    "Several units at once: --port P1 --port P2 ..., --ports P1,P2,... or --port\n"
+    "auto-all (every USB serial adapter present). The file is checked once, then\n"
+    "every unit is detected and loaded on its own, all at the same time, each with\n"
+    "the image of its own controller. On a terminal one line per unit is redrawn in\n"
+    "place; piped, each line starts with its port. A summary table ends the run\n"
+    "(port, unit, version before -> after, result, time); --json writes an array.\n"
+    "sim:arm#1, sim:arm#2, sim:xa#1 ... are separate simulated units.\n"
+    "\n"
+    "Exit status: 0 update completed (or --status found the unit; with several\n"
+    "ports, every unit); 1 update failed, not enough free space on the unit, or\n"
+    "--status found no unit (with several ports, any unit); 2 bad arguments,\n"
+    "file errors, a file for the other controller, a missing --image or no adapter\n"
+    "for --port auto-all; 3 the port cannot be opened, or --port auto found no\n"
+    "single USB adapter; 130 interrupted.";
 
 // ---- Ctrl+C
 
 std::atomic<bool> g_interrumpido{false};
-// The worker of the run in progress, published once it exists, so that a request to
-// stop reaches it without waiting for the main thread's next look.
-std::atomic<Tmgrupo_superv*> g_trabajador{nullptr};
-// The lock file of the port the run holds, for a second Ctrl+C that ends the process
-// without the normal release. Written before the flag is raised, read in the handler.
-char g_ruta_bloqueo[1024];
-std::atomic<bool> g_hay_bloqueo{false};
+// The workers of the run in progress, one per port index, each published once it
+// exists, so that a request to stop reaches every load without waiting for the
+// main thread's next look.
+std::array<std::atomic<Tmgrupo_superv*>, RANURAS_PUERTO> g_trabajadores{};
+// Held while a stop request goes through the workers, and while a unit withdraws its
+// worker before releasing it: one unit's thread may ask every load to stop while
+// another unit's worker is being released.
+std::mutex g_trabajadores_m;
+// The lock file of each port the run holds, for a second Ctrl+C that ends the
+// process without the normal release. Written before its flag is raised, read in
+// the handler.
+char g_ruta_bloqueo[RANURAS_PUERTO][512];
+std::array<std::atomic<bool>, RANURAS_PUERTO> g_hay_bloqueo{};
 
 extern "C" void manejar_interrupcion(int) {
     if (!g_interrumpido.exchange(true)) {
@@ -95,8 +115,9 @@ extern "C" void manejar_interrupcion(int) {
         return;
     }
 #ifndef _WIN32
-    if (g_hay_bloqueo.load())
-        ::unlink(g_ruta_bloqueo);
+    for (size_t i = 0; i < g_hay_bloqueo.size(); ++i)
+        if (g_hay_bloqueo[i].load())
+            ::unlink(g_ruta_bloqueo[i]);
     static const char aviso[] = "\nvtr900prog: interrupted\n";
     (void)!::write(2, aviso, sizeof aviso - 1);
     ::_exit(ExitInterrupted);
@@ -105,13 +126,14 @@ extern "C" void manejar_interrupcion(int) {
 #endif
 }
 
-void recordar_bloqueo(const std::string& dispositivo) {
-    g_hay_bloqueo.store(false);
+void recordar_bloqueo(int indice, const std::string& dispositivo) {
+    const auto i = static_cast<size_t>(indice);
+    g_hay_bloqueo[i].store(false);
     const std::string ruta = ruta_bloqueo_puerto(dispositivo);
-    if (ruta.empty() || ruta.size() >= sizeof g_ruta_bloqueo)
+    if (ruta.empty() || ruta.size() >= sizeof g_ruta_bloqueo[i])
         return;
-    std::memcpy(g_ruta_bloqueo, ruta.c_str(), ruta.size() + 1);
-    g_hay_bloqueo.store(true);
+    std::memcpy(g_ruta_bloqueo[i], ruta.c_str(), ruta.size() + 1);
+    g_hay_bloqueo[i].store(true);
 }
 
 // ---- arguments
@@ -121,8 +143,13 @@ struct PortArgument {
     std::string name; // set when the argument names the device itself
 };
 
+QString textoPuerto(const PortArgument& p) {
+    return QString::fromStdString(p.name.empty() ? "COM" + std::to_string(p.index + 1) : p.name);
+}
+
 // COM1..COM4 select their index (and whatever VTR900_COMn maps it to); any other
-// text is a device or sim: name served through index 0.
+// text is a device or sim: name served through index 0 (with several ports, through
+// the indices after COM1..COM4).
 std::optional<PortArgument> parsePort(const QString& arg, QString& error) {
     static const QRegularExpression com(QStringLiteral("^COM([1-4])$"),
                                         QRegularExpression::CaseInsensitiveOption);
@@ -230,7 +257,35 @@ struct Informe {
     std::string resultado;
     int salida = ExitOk;
     std::vector<Fase> fases;
+    double segundos = 0.0; // from the start of the unit's run to its end, on the time source
+    std::string motivo;    // the first error told about this unit, for the summary table
 };
+
+// The result column of the summary: what became of the unit, and why when it failed.
+std::string textoResultado(const Informe& i) {
+    if (i.salida == ExitOk)
+        return i.resultado == "ok" ? "OK" : i.resultado;
+    if (i.resultado == "interrupted")
+        return i.resultado; // the phase it stopped in was told with the interrupt
+    std::string t = i.resultado;
+    const std::string& why = !i.texto.empty() ? i.texto : i.motivo;
+    if (!why.empty())
+        t += ": " + why;
+    if (!i.nota.empty())
+        t += " (" + i.nota + ")";
+    return t;
+}
+
+// What the loaders of one run share: the output lock, and with several units on a
+// terminal the panel of their live lines, one per unit, redrawn in place.
+struct Compartido {
+    std::mutex m;
+    bool panel = false;
+    std::vector<QString> lineas;  // guarded by m: one per unit
+    int dibujadas = 0;            // guarded by m: lines of the panel on the screen
+    std::vector<QString> errores; // guarded by m: held back while the panel is drawn
+};
+void dibujarPanelLocked(QTextStream& out, Compartido& c);
 
 // The front end's side of the worker's callbacks. The worker calls them on its own
 // thread while the main thread only waits, so each takes the output lock; the main
@@ -238,12 +293,21 @@ struct Informe {
 class HeadlessLoader final : public SupervisorListener {
 public:
     HeadlessLoader(QTextStream& out, QTextStream& err, QTextStream* trace, bool terminal,
-                   bool traceTime, const OpcionesHeadless& opciones)
+                   bool traceTime, const OpcionesHeadless& opciones, Compartido& compartido,
+                   int fila = -1, QString puerto = {})
         : out_(out), err_(err), trace_(trace), terminal_(terminal), traceTime_(traceTime),
-          opciones_(opciones), inicio_(reloj().now()) {}
+          opciones_(opciones), inicio_(reloj().now()), c_(compartido), m_(compartido.m),
+          fila_(fila), prefijo_(puerto.isEmpty() ? QString() : puerto + QStringLiteral(": ")) {}
 
     int run(const PortArgument& port, const QString& file, bool statusOnly, const QString& image);
+    // The file alone, before any port is touched: false (with the report filled in)
+    // when it cannot be loaded.
+    bool comprobarFichero(const QString& file, SeleccionFichero& selection);
+    // One unit's run on its port, the file already checked.
+    int runPuerto(const PortArgument& port, const SeleccionFichero& selection, bool statusOnly,
+                  const QString& image);
     Informe& informe() { return informe_; }
+    void anchoPuerto(int ancho) { anchoPrefijo_ = ancho; }
 
     // ---- SupervisorListener (worker thread)
     void setStatusText(const std::string& text) override {
@@ -336,9 +400,15 @@ public:
     }
     void errorLine(const std::string& text) {
         std::lock_guard<std::mutex> lock(m_);
+        if (informe_.motivo.empty())
+            informe_.motivo = text;
+        if (c_.panel) {
+            c_.errores.push_back(prefijo_ + QString::fromStdString(text));
+            return;
+        }
         endProgressLocked();
         out_.flush();
-        err_ << QString::fromStdString(text) << '\n';
+        err_ << prefijo_ << QString::fromStdString(text) << '\n';
         err_.flush();
     }
     void noteFileError() { fileError_ = true; }
@@ -354,6 +424,16 @@ private:
     void resumenFases();
     int terminar(int salida, const std::string& resultado);
 
+    // This unit's line of the panel, and the panel redrawn.
+    void panelLocked(const QString& estado) {
+        const std::string& t = informe_.tipoUnidad;
+        const QString tipo = t == TIPO_VTR_ARM  ? QStringLiteral("ARM")
+                             : t == TIPO_VTR_XA ? QStringLiteral("XA")
+                                                : QStringLiteral("-");
+        c_.lineas[static_cast<size_t>(fila_)] =
+            prefijo_.leftJustified(anchoPrefijo_) + tipo.leftJustified(4) + estado;
+        dibujarPanelLocked(out_, c_);
+    }
     void endProgressLocked() {
         if (progressOpen_) {
             out_ << '\n';
@@ -363,8 +443,16 @@ private:
     void lineLocked(const std::string& text) {
         if (text.empty())
             return;
+        if (c_.panel) {
+            panelLocked(QString::fromStdString(text).trimmed());
+            if (text.rfind(prefijoGrabados_, 0) != 0) {
+                ultimoEstado_ = text;
+                momentoEstado_ = reloj().now();
+            }
+            return;
+        }
         endProgressLocked();
-        out_ << QString::fromStdString(text) << '\n';
+        out_ << prefijo_ << QString::fromStdString(text) << '\n';
         out_.flush();
         if (text.rfind(prefijoGrabados_, 0) != 0) {
             ultimoEstado_ = text;
@@ -407,7 +495,10 @@ private:
             f.bytesPrimerAvance = std::max<int64_t>(f.bytes, 0);
             f.fraccionPrimerAvance = f.fraccionHecha();
         }
-        if (terminal_) {
+        if (c_.panel) {
+            if (percent != lastPercent_)
+                panelLocked(lineaFase(f, ahora));
+        } else if (terminal_) {
             if (percent == lastPercent_ && progressOpen_)
                 return;
             out_ << '\r' << lineaFase(f, ahora) << QStringLiteral("\x1b[K");
@@ -419,7 +510,8 @@ private:
             if (percent < lastPercent_)
                 lastTens_ = tens;
             if (tens > lastTens_) {
-                out_ << QStringLiteral("%1 %2 %").arg(CAPTION_PROGRESS).arg(tens) << '\n';
+                out_ << prefijo_ << QStringLiteral("%1 %2 %").arg(CAPTION_PROGRESS).arg(tens)
+                     << '\n';
                 lastTens_ = tens;
             }
         }
@@ -453,11 +545,16 @@ private:
     const bool traceTime_;
     const OpcionesHeadless& opciones_;
     const Tiempo inicio_;
+    Compartido& c_;
+    std::mutex& m_;         // the run's output lock, shared by the loaders of several units
+    const int fila_;        // the unit's line of the panel
+    const QString prefijo_; // "PORT: " before each line of one unit among several
+    int anchoPrefijo_ = 0;  // the panel's port column, as wide as the widest port
+    int puertoIndice_ = -1; // the port index of the unit's run
     const std::string prefijoGrabados_ = texto_mensaje(Mensaje::Grabados);
     const std::string prefijoCrc_ = texto_mensaje(Mensaje::Crc);
     const std::string prefijoEspere_ = texto_mensaje(Mensaje::Espere);
 
-    std::mutex m_;
     std::condition_variable cv_;
     bool refreshDone_ = false;
     bool loadDone_ = false;
@@ -477,6 +574,16 @@ private:
     Informe informe_;
     bool fileError_ = false; // main thread only
 };
+
+// The panel of several units on a terminal: each unit's line rewritten where it was.
+void dibujarPanelLocked(QTextStream& out, Compartido& c) {
+    if (c.dibujadas > 0)
+        out << QStringLiteral("\x1b[%1A").arg(c.dibujadas);
+    for (const QString& l : c.lineas)
+        out << '\r' << l << QStringLiteral("\x1b[K") << '\n';
+    c.dibujadas = static_cast<int>(c.lineas.size());
+    out.flush();
+}
 
 // File-selection errors to err; the rest of what the window shows for a file has
 // no place in the output.
@@ -519,7 +626,14 @@ template <class Pred> bool HeadlessLoader::waitFor(Tmgrupo_superv* g, Pred done)
 }
 
 void HeadlessLoader::drainTrace() {
-    vaciar_trazas(
+    // Several units: each loader empties its own worker's queue only.
+    const auto vaciar = [&](const auto& linea, const auto& perdidas) {
+        if (fila_ >= 0)
+            vaciar_trazas_puerto(puertoIndice_, linea, perdidas);
+        else
+            vaciar_trazas(linea, perdidas);
+    };
+    vaciar(
         [&](const QString& line, Tiempo momento) {
             if (trace_) {
                 std::lock_guard<std::mutex> lock(m_);
@@ -528,13 +642,14 @@ void HeadlessLoader::drainTrace() {
                         std::chrono::duration_cast<std::chrono::milliseconds>(momento - inicio_)
                             .count(),
                         8);
-                *trace_ << line << '\n';
+                *trace_ << prefijo_ << line << '\n';
             }
         },
         [&](int, uint64_t lost) {
             if (trace_) {
                 std::lock_guard<std::mutex> lock(m_);
-                *trace_ << QStringLiteral("(%1 trace lines lost: the trace queue was full)\n")
+                *trace_ << prefijo_
+                        << QStringLiteral("(%1 trace lines lost: the trace queue was full)\n")
                                .arg(static_cast<qulonglong>(lost));
             }
         });
@@ -554,10 +669,18 @@ void HeadlessLoader::shutdown(int index) {
             t->wait();
     }
     drainTrace();
-    g_trabajador.store(nullptr);
-    liberar_trabajadores();
-    g_hay_bloqueo.store(false); // released with the port
-    hab_traza = false;
+    {
+        std::lock_guard<std::mutex> lock(g_trabajadores_m);
+        g_trabajadores[static_cast<size_t>(index)].store(nullptr);
+    }
+    if (fila_ >= 0) {
+        // One unit among several: the others' workers go on.
+        liberar_trabajador(index);
+    } else {
+        liberar_trabajadores();
+        hab_traza = false;
+    }
+    g_hay_bloqueo[static_cast<size_t>(index)].store(false); // released with the port
     std::lock_guard<std::mutex> lock(m_);
     endProgressLocked();
     out_.flush();
@@ -566,7 +689,8 @@ void HeadlessLoader::shutdown(int index) {
 void HeadlessLoader::resumenFases() {
     std::lock_guard<std::mutex> lock(m_);
     informe_.fases = fases_;
-    if (!terminal_ || fases_.empty())
+    // Several units end with the summary table instead.
+    if (!terminal_ || fases_.empty() || fila_ >= 0)
         return;
     // Bytes, time and effective rate of each phase, once the load is over.
     endProgressLocked();
@@ -586,37 +710,50 @@ void HeadlessLoader::resumenFases() {
 }
 
 int HeadlessLoader::terminar(int salida, const std::string& resultado) {
+    std::lock_guard<std::mutex> lock(m_);
     informe_.salida = salida;
     informe_.resultado = resultado;
+    informe_.segundos = std::chrono::duration<double>(reloj().now() - inicio_).count();
+    if (c_.panel)
+        panelLocked(QString::fromStdString(textoResultado(informe_)));
     return salida;
 }
 
 int HeadlessLoader::run(const PortArgument& port, const QString& file, bool statusOnly,
                         const QString& image) {
-    informe_.puerto = port.name.empty() ? "COM" + std::to_string(port.index + 1) : port.name;
-
+    informe_.puerto = textoPuerto(port).toStdString();
     // The file first: a file that cannot be loaded fails before the port is touched.
-    HeadlessFileView view(*this);
     SeleccionFichero selection;
-    if (!statusOnly) {
-        const QString path = file.isEmpty() ? QString() : QFileInfo(file).absoluteFilePath();
-        informe_.fichero = path.toStdString();
-        if (path.isEmpty()) {
-            view.showFileError(Mensaje::FicheroNoEncontrado, {});
-            return terminar(ExitUsage, "file-error");
-        }
-        if (const QString why = motivoFichero(path); !why.isEmpty()) {
-            view.showFileError(QFileInfo::exists(path) ? Mensaje::ErrorFichero
-                                                       : Mensaje::SinFichero,
-                               (file + QStringLiteral(": ") + why).toStdString());
-            return terminar(ExitUsage, "file-error");
-        }
-        elegir_fichero(path.toStdString(), selection, view);
-        if (fileError_)
-            return terminar(ExitUsage, "file-error");
-        informe_.identificacion = selection.id;
-    }
+    if (!statusOnly && !comprobarFichero(file, selection))
+        return terminar(ExitUsage, "file-error");
+    return runPuerto(port, selection, statusOnly, image);
+}
 
+bool HeadlessLoader::comprobarFichero(const QString& file, SeleccionFichero& selection) {
+    HeadlessFileView view(*this);
+    const QString path = file.isEmpty() ? QString() : QFileInfo(file).absoluteFilePath();
+    informe_.fichero = path.toStdString();
+    if (path.isEmpty()) {
+        view.showFileError(Mensaje::FicheroNoEncontrado, {});
+        return false;
+    }
+    if (const QString why = motivoFichero(path); !why.isEmpty()) {
+        view.showFileError(QFileInfo::exists(path) ? Mensaje::ErrorFichero : Mensaje::SinFichero,
+                           (file + QStringLiteral(": ") + why).toStdString());
+        return false;
+    }
+    elegir_fichero(path.toStdString(), selection, view);
+    if (fileError_)
+        return false;
+    informe_.identificacion = selection.id;
+    return true;
+}
+
+int HeadlessLoader::runPuerto(const PortArgument& port, const SeleccionFichero& selection,
+                              bool statusOnly, const QString& image) {
+    informe_.puerto = textoPuerto(port).toStdString();
+    puertoIndice_ = port.index;
+    HeadlessFileView view(*this);
     if (!port.name.empty())
         fijar_nombre_puerto(port.index, port.name);
     struct NameGuard {
@@ -629,12 +766,13 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
 
     AccionesPuerto acciones;
     const std::string portError = texto_mensaje(Mensaje::ErrorPuerto);
+    auto& publicado = g_trabajadores[static_cast<size_t>(port.index)];
     acciones.mostrarEstado = [&](const std::string& text) {
         // The worker exists from here on: a stop request can reach it even before it
         // starts.
-        g_trabajador.store(trabajador_del_puerto(port.index));
+        publicado.store(trabajador_del_puerto(port.index));
         if (g_interrumpido.load())
-            if (Tmgrupo_superv* w = g_trabajador.load())
+            if (Tmgrupo_superv* w = publicado.load())
                 w->cancelar();
         // The failure to open is reported below, with the device's own name.
         if (text.rfind(portError, 0) != 0)
@@ -644,6 +782,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
     acciones.procesarEventos = [] {};
     acciones.falloApertura = [] {};
     acciones.iniciarMonitor = [] {};
+    acciones.independiente = fila_ >= 0;
 
     const ResultadoSeleccion sel = seleccionar_puerto(port.index, this, acciones);
     if (sel != ResultadoSeleccion::Abierto) {
@@ -676,14 +815,19 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
         return terminar(ExitPortFailed, "port-error");
     }
     if (const Tinterface_enlace* l = puertos[static_cast<size_t>(port.index)].load())
-        recordar_bloqueo(l->nombre());
+        recordar_bloqueo(port.index, l->nombre());
     Tmgrupo_superv* g = trabajador_del_puerto(port.index);
     // The notices the window leaves on its screen for a while are not waited for here.
     if (g)
         g->sin_esperas_de_pantalla(true);
 
     const bool refreshed = waitFor(g, [&] { return refreshDone_; });
-    informe_.tipoUnidad = tipo_vtr.get();
+    // What this port's worker found; a unit on another port may be of another kind.
+    const std::string tipoUnidad = g ? g->tipo_unidad() : TIPO_VTR_NONE;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        informe_.tipoUnidad = tipoUnidad;
+    }
     if (g_interrumpido.load()) {
         shutdown(port.index);
         errorLine(texto_interrumpido(texto_mensaje(Mensaje::Detectando), idioma_actual_texto));
@@ -693,7 +837,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
         shutdown(port.index);
         return terminar(ExitFailed, "failed");
     }
-    const bool found = !(tipo_vtr == TIPO_VTR_NONE) && !tipo_vtr.empty();
+    const bool found = tipoUnidad != TIPO_VTR_NONE && !tipoUnidad.empty();
     if (statusOnly) {
         shutdown(port.index);
         return terminar(found ? ExitOk : ExitFailed, found ? "found" : "no-unit");
@@ -702,7 +846,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
     // A unit image for the other controller is refused as soon as the unit is known,
     // before any loader is entered.
     const std::string forFile = controladorFichero(selection.tipo_fichero);
-    const std::string ofUnit = controladorUnidad(tipo_vtr.get());
+    const std::string ofUnit = controladorUnidad(tipoUnidad);
     if (!selection.joint && !forFile.empty() && !ofUnit.empty() && forFile != ofUnit) {
         errorLine(texto_controlador_equivocado(forFile, ofUnit, idioma_actual_texto));
         shutdown(port.index);
@@ -714,7 +858,7 @@ int HeadlessLoader::run(const PortArgument& port, const QString& file, bool stat
                               : image == QLatin1String("i2c") ? EleccionXa::I2C
                                                               : EleccionXa::ClassA;
     TrabajoCarga job;
-    if (const auto refused = preparar_carga(selection, choice, job)) {
+    if (const auto refused = preparar_carga(selection, tipoUnidad, choice, job)) {
         if (*refused == Mensaje::SeleccioneVersion) {
             statusLine(texto_mensaje(Mensaje::SeleccioneVersion));
             errorLine(texto_mensaje(Mensaje::SeleccioneVersion) + ": --image classa|i2c");
@@ -794,6 +938,143 @@ QJsonObject informeJson(const Informe& i) {
     };
 }
 
+// "--ports P1,P2,...": a simulated unit's options follow its name after a comma too
+// ("sim:arm#2,fault=nack-erase"), so a part that is an option joins the one before.
+QStringList partirPuertos(const QString& lista) {
+    QStringList r;
+    for (const QString& parte : lista.split(QLatin1Char(','))) {
+        if (parte.contains(QLatin1Char('=')) && !r.isEmpty() &&
+            r.constLast().startsWith(QLatin1String("sim:")))
+            r.last() += QLatin1Char(',') + parte;
+        else
+            r << parte;
+    }
+    return r;
+}
+
+// The summary of several units: port, unit type, version before and after, result
+// (and why it failed), time.
+void tablaResumen(QTextStream& out, const std::vector<Informe>& informes) {
+    struct Fila {
+        QString puerto, tipo, version, resultado, tiempo;
+    };
+    std::vector<Fila> filas{{QStringLiteral("PORT"), QStringLiteral("UNIT"),
+                             QStringLiteral("VERSION"), QStringLiteral("RESULT"),
+                             QStringLiteral("TIME")}};
+    auto o = [](const std::string& v) {
+        return v.empty() ? QStringLiteral("-") : QString::fromStdString(v);
+    };
+    for (const Informe& i : informes) {
+        const QString tipo = i.tipoUnidad == TIPO_VTR_ARM  ? QStringLiteral("ARM")
+                             : i.tipoUnidad == TIPO_VTR_XA ? QStringLiteral("XA")
+                                                           : QStringLiteral("-");
+        QString version = o(i.versionAntes);
+        if (!i.versionDespues.empty() || (i.resultado != "found" && i.resultado != "no-unit"))
+            version += QStringLiteral(" \u2192 ") + o(i.versionDespues);
+        filas.push_back({QString::fromStdString(i.puerto), tipo, version,
+                         QString::fromStdString(textoResultado(i)), textoSegundos(i.segundos)});
+    }
+    qsizetype a = 0, b = 0, c = 0, d = 0;
+    for (const Fila& f : filas) {
+        a = std::max(a, f.puerto.size());
+        b = std::max(b, f.tipo.size());
+        c = std::max(c, f.version.size());
+        d = std::max(d, f.resultado.size());
+    }
+    for (const Fila& f : filas)
+        out << f.puerto.leftJustified(a) << "  " << f.tipo.leftJustified(b) << "  "
+            << f.version.leftJustified(c) << "  " << f.resultado.leftJustified(d) << "  "
+            << f.tiempo.rightJustified(4) << '\n';
+    out.flush();
+}
+
+// Several units at once: the file checked once, then one worker per port, each
+// unit's run on a thread of its own; the summary table at the end. 0 only when
+// every unit ended OK (or was found, with --status).
+int runVarios(const std::vector<PortArgument>& ports, QTextStream& realOut, QTextStream& err,
+              QTextStream* trace, bool json, bool traceTime, bool statusOnly, const QString& file,
+              const QString& image, const OpcionesHeadless& opciones) {
+    QTextStream& out = json ? err : realOut;
+    Compartido compartido;
+    compartido.panel = opciones.terminal && !json;
+    compartido.lineas.resize(ports.size());
+    std::vector<std::unique_ptr<HeadlessLoader>> loaders;
+    int ancho = 0;
+    for (const PortArgument& p : ports)
+        ancho = std::max(ancho, static_cast<int>(textoPuerto(p).size()) + 2);
+    for (size_t i = 0; i < ports.size(); ++i) {
+        loaders.push_back(std::make_unique<HeadlessLoader>(
+            out, err, trace, opciones.terminal && !json, traceTime, opciones, compartido,
+            static_cast<int>(i), textoPuerto(ports[i])));
+        loaders.back()->anchoPuerto(ancho);
+    }
+
+    std::vector<Informe> informes;
+    auto resultado = [&](int rc) {
+        if (json) {
+            QJsonArray a;
+            for (const Informe& i : informes)
+                a.append(informeJson(i));
+            realOut << QJsonDocument(a).toJson(QJsonDocument::Compact) << '\n';
+            realOut.flush();
+        }
+        return rc;
+    };
+
+    // The file once, before any port is touched: its errors say it once, unprefixed.
+    SeleccionFichero selection;
+    if (!statusOnly) {
+        Compartido solo;
+        HeadlessLoader fichero(out, err, trace, false, traceTime, opciones, solo);
+        if (!fichero.comprobarFichero(file, selection)) {
+            for (const PortArgument& p : ports) {
+                Informe i = fichero.informe();
+                i.puerto = textoPuerto(p).toStdString();
+                i.salida = ExitUsage;
+                i.resultado = "file-error";
+                informes.push_back(i);
+            }
+            return resultado(ExitUsage);
+        }
+    }
+
+    {
+        std::vector<std::thread> hilos;
+        hilos.reserve(ports.size());
+        for (size_t i = 0; i < ports.size(); ++i)
+            hilos.emplace_back([&, i] {
+                HeadlessLoader& l = *loaders[i];
+                if (!statusOnly) {
+                    l.informe().fichero = QFileInfo(file).absoluteFilePath().toStdString();
+                    l.informe().identificacion = selection.id;
+                }
+                l.runPuerto(ports[i], selection, statusOnly, image);
+            });
+        for (std::thread& h : hilos)
+            h.join();
+    }
+    // Whatever a unit's worker left (none normally), and the trace switched off.
+    liberar_trabajadores();
+    hab_traza = false;
+
+    bool todos = true;
+    for (auto& l : loaders) {
+        informes.push_back(l->informe());
+        todos = todos && informes.back().salida == ExitOk;
+    }
+    {
+        std::lock_guard<std::mutex> lock(compartido.m);
+        for (const QString& e : compartido.errores)
+            err << e << '\n';
+        err.flush();
+    }
+    out << '\n';
+    tablaResumen(out, informes);
+    if (g_interrumpido.load())
+        return resultado(ExitInterrupted);
+    return resultado(todos ? ExitOk : ExitFailed);
+}
+
 // The usage line names the program, not the path it was started by.
 QString ayuda(const QCommandLineParser& parser, const QString& programa) {
     QString t = parser.helpText();
@@ -810,8 +1091,10 @@ QString ayuda(const QCommandLineParser& parser, const QString& programa) {
 
 void interrumpir_headless() {
     g_interrumpido.store(true);
-    if (Tmgrupo_superv* g = g_trabajador.load())
-        g->cancelar();
+    std::lock_guard<std::mutex> lock(g_trabajadores_m);
+    for (const auto& t : g_trabajadores)
+        if (Tmgrupo_superv* g = t.load())
+            g->cancelar();
 }
 
 void instalar_manejador_interrupcion() {
@@ -843,8 +1126,14 @@ int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption portOpt(
         QStringLiteral("port"),
-        QStringLiteral("Serial port: COM1..COM4, a device path, auto, sim:arm or sim:xa."),
+        QStringLiteral("Serial port: COM1..COM4, a device path, auto, sim:arm or sim:xa. "
+                       "Given several times, loads every unit at once; auto-all takes every "
+                       "USB serial adapter present."),
         QStringLiteral("PORT"));
+    const QCommandLineOption portsOpt(
+        QStringLiteral("ports"),
+        QStringLiteral("Several ports at once, separated by commas: P1,P2,..."),
+        QStringLiteral("P1,P2,..."));
     const QCommandLineOption listOpt(
         QStringLiteral("list-ports"),
         QStringLiteral("Lists the system's serial ports: device, description, manufacturer, "
@@ -874,8 +1163,8 @@ int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
         QStringLiteral("json"),
         QStringLiteral("Writes one JSON object with the outcome to standard output at the end; "
                        "the other lines go to standard error."));
-    parser.addOptions({help, portOpt, listOpt, fileOpt, statusOpt, imageOpt, langOpt, traceOpt,
-                       traceTimeOpt, jsonOpt});
+    parser.addOptions({help, portOpt, portsOpt, listOpt, fileOpt, statusOpt, imageOpt, langOpt,
+                       traceOpt, traceTimeOpt, jsonOpt});
 
     auto usageError = [&](const QString& why) {
         err << "vtr900prog: " << why << '\n' << "Try 'vtr900prog --help'.\n";
@@ -901,13 +1190,14 @@ int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     auto sistema = [&] { return opciones.puertos ? opciones.puertos() : puertos_del_sistema(); };
     if (parser.isSet(listOpt)) {
-        if (parser.isSet(portOpt) || parser.isSet(fileOpt) || parser.isSet(statusOpt))
+        if (parser.isSet(portOpt) || parser.isSet(portsOpt) || parser.isSet(fileOpt) ||
+            parser.isSet(statusOpt))
             return usageError(QStringLiteral("--list-ports takes no --port, --file or --status"));
         realOut << QString::fromStdString(formatear_puertos(sistema()));
         realOut.flush();
         return ExitOk;
     }
-    if (!parser.isSet(portOpt))
+    if (!parser.isSet(portOpt) && !parser.isSet(portsOpt))
         return usageError(QStringLiteral("--port is required"));
     const bool statusOnly = parser.isSet(statusOpt);
     if (statusOnly == parser.isSet(fileOpt))
@@ -931,19 +1221,64 @@ int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
     }
 
     QString portError;
-    QString portArg = parser.value(portOpt);
-    if (portArg.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
-        const EleccionPuertoAuto eleccion = elegir_puerto_auto(sistema());
-        if (!eleccion.elegido()) {
-            err << QString::fromStdString(describir_fallo_auto(eleccion));
-            err.flush();
-            return ExitPortFailed;
+    QStringList portArgs;
+    for (const QString& p : parser.values(portOpt))
+        portArgs << p;
+    for (const QString& l : parser.values(portsOpt))
+        portArgs << partirPuertos(l);
+    QStringList resueltos;
+    for (const QString& portArg : portArgs) {
+        if (portArg.compare(QLatin1String("auto-all"), Qt::CaseInsensitive) == 0) {
+            // Every USB serial adapter present, one unit on each.
+            const EleccionPuertoAuto eleccion = elegir_puerto_auto(sistema());
+            if (eleccion.adaptadores.empty()) {
+                err << "vtr900prog: --port auto-all: no USB serial adapter is present\n"
+                    << QString::fromStdString(describir_fallo_auto(eleccion));
+                err.flush();
+                return ExitUsage;
+            }
+            for (const PuertoSistema& a : eleccion.adaptadores)
+                resueltos << QString::fromStdString(a.dispositivo);
+        } else if (portArg.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
+            const EleccionPuertoAuto eleccion = elegir_puerto_auto(sistema());
+            if (!eleccion.elegido()) {
+                err << QString::fromStdString(describir_fallo_auto(eleccion));
+                err.flush();
+                return ExitPortFailed;
+            }
+            resueltos << QString::fromStdString(eleccion.dispositivo);
+        } else {
+            resueltos << portArg;
         }
-        portArg = QString::fromStdString(eleccion.dispositivo);
     }
-    const auto port = parsePort(portArg, portError);
-    if (!port)
-        return usageError(portError);
+    std::vector<PortArgument> ports;
+    for (const QString& portArg : resueltos) {
+        auto p = parsePort(portArg, portError);
+        if (!p)
+            return usageError(portError);
+        ports.push_back(*p);
+    }
+    if (ports.empty())
+        return usageError(QStringLiteral("--port needs a value"));
+    if (ports.size() > 1) {
+        // Each unit on a port index of its own: COMn keeps its number, the devices
+        // named take the indices after COM1..COM4.
+        int siguiente = MAX_PUERTOS;
+        QSet<QString> vistos;
+        for (PortArgument& p : ports) {
+            const QString clave = textoPuerto(p).toLower();
+            if (vistos.contains(clave))
+                return usageError(QStringLiteral("port '%1' given twice").arg(textoPuerto(p)));
+            vistos.insert(clave);
+            if (p.name.empty())
+                continue;
+            if (siguiente >= RANURAS_PUERTO)
+                return usageError(
+                    QStringLiteral("at most %1 ports at once").arg(RANURAS_PUERTO - MAX_PUERTOS));
+            p.index = siguiente++;
+        }
+    }
+    const std::optional<PortArgument> port = ports.front();
 
     std::unique_ptr<QFile> traceFile;
     std::unique_ptr<QTextStream> traceFileStream;
@@ -964,9 +1299,13 @@ int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
 
     // With --json the object is the only thing on standard output.
     const bool json = parser.isSet(jsonOpt);
+    if (ports.size() > 1)
+        return runVarios(ports, realOut, err, trace, json, parser.isSet(traceTimeOpt), statusOnly,
+                         parser.value(fileOpt), image, opciones);
     QTextStream& out = json ? err : realOut;
+    Compartido compartido;
     HeadlessLoader loader(out, err, trace, opciones.terminal && !json, parser.isSet(traceTimeOpt),
-                          opciones);
+                          opciones, compartido);
     const int rc = loader.run(*port, parser.value(fileOpt), statusOnly, image);
     if (json) {
         realOut << QJsonDocument(informeJson(loader.informe())).toJson(QJsonDocument::Compact)

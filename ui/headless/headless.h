@@ -6,6 +6,8 @@
 //   vtr900prog --port PORT --file FILE [--image classa|i2c] [--json] [--lang fr|es|en|it]
 //              [--trace FILE] [--trace-time]
 //   vtr900prog --port PORT --status [...]
+//   vtr900prog --port P1 --port P2 ... | --ports P1,P2,... | --port auto-all
+//              (--file FILE | --status) [...]
 //   vtr900prog --list-ports | --help | --version
 //
 // Arguments and the file are checked before the port is touched. Status-line texts,
@@ -13,6 +15,12 @@
 // last (to err with --json, which writes one JSON object to out at the end). On a
 // terminal each transfer phase is one line updated in place, with a summary per
 // phase at the end; piped, a progress line at each 10 %. Errors go to err.
+//
+// Several ports load several units at once: the file is checked once, then each
+// unit runs on a thread and a worker of its own, on its own port index. On a
+// terminal each unit has one line redrawn in place; piped, each unit's lines carry
+// its port. A summary table ends the run; 0 only when every unit ended OK. With
+// --json, an array of the per-unit objects.
 
 #include "comms/lista_puertos.h"
 
@@ -39,7 +47,8 @@ struct OpcionesHeadless {
     // empty).
     std::function<std::vector<PuertoSistema>()> puertos;
     // Called with every status text as it is reported, on the thread that reports it
-    // (tests interrupt a load in a chosen phase from here).
+    // (tests interrupt a load in a chosen phase from here); with several units, from
+    // several threads at once.
     std::function<void(const std::string&)> alEstado;
 };
 
@@ -51,7 +60,8 @@ int runHeadless(const QStringList& args, QTextStream& out, QTextStream& err,
                 bool outIsTerminal = false);
 
 // What Ctrl+C does, called from a thread: the run in progress stops at its next safe
-// point (the signal handler only raises the flag; the main thread passes it on).
+// point, every unit's load of it (the signal handler only raises the flag; each
+// unit's thread passes it on to its worker).
 void interrumpir_headless();
 // Installs the Ctrl+C handler: the first interrupts the run, a second ends the process
 // at once (exit 130), removing the port's lock file if the run holds one.
