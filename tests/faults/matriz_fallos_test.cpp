@@ -33,11 +33,6 @@ const char* nombre_ruta(Ruta r) {
     return "?";
 }
 
-std::vector<std::string> con_fin(std::vector<std::string> v) {
-    v.push_back(REG_FIN);
-    return v;
-}
-
 TrabajoCarga trabajo_de(Ruta r) {
     const std::vector<std::string> cabecera{"VTR-900 MODULE", "FIRMQLN-300_0102", "ABCD1234",
                                             "HEX"};

@@ -11,18 +11,6 @@
 
 namespace {
 
-std::vector<std::string> con_fin(std::vector<std::string> v) {
-    v.push_back(REG_FIN);
-    return v;
-}
-
-std::map<uint32_t, uint8_t> bytes_de(uint32_t base, int n, uint8_t seed) {
-    std::map<uint32_t, uint8_t> m;
-    for (int i = 0; i < n; ++i)
-        m[base + static_cast<uint32_t>(i)] = static_cast<uint8_t>(seed + i);
-    return m;
-}
-
 size_t mayor_registro(SimUnit& u) {
     const auto& a = u.armBootloader();
     const auto s = u.software().records();

@@ -65,6 +65,20 @@ inline std::vector<std::string> registros_datos(uint16_t addr, int n, uint8_t se
     return out;
 }
 
+// The lines with the end record after them.
+inline std::vector<std::string> con_fin(std::vector<std::string> v) {
+    v.push_back(hexEndRecord());
+    return v;
+}
+
+// The memory registros_datos(addr, n, seed) describes, placed from base.
+inline std::map<uint32_t, uint8_t> bytes_de(uint32_t base, int n, uint8_t seed) {
+    std::map<uint32_t, uint8_t> m;
+    for (int i = 0; i < n; ++i)
+        m[base + static_cast<uint32_t>(i)] = static_cast<uint8_t>(seed + i);
+    return m;
+}
+
 // Joined lines with CR LF line ends, as the bank images are written.
 inline std::string texto_de(const std::vector<std::string>& lineas) {
     std::string t;

@@ -14,18 +14,6 @@ const std::string OK_TEXT = "OK: Update completed";
 const std::string FAIL_TEXT = "Error: Invalid Update";
 const std::string FULL_TEXT = "Error: not enough free space for file download";
 
-std::vector<std::string> con_fin(std::vector<std::string> v) {
-    v.push_back(REG_FIN);
-    return v;
-}
-
-std::map<uint32_t, uint8_t> bytes_de(uint32_t base, int n, uint8_t seed) {
-    std::map<uint32_t, uint8_t> m;
-    for (int i = 0; i < n; ++i)
-        m[base + static_cast<uint32_t>(i)] = static_cast<uint8_t>(seed + i);
-    return m;
-}
-
 // The end of a successful load: " Wait  ...", the version read back, the result,
 // then Load back.
 void expect_final_ok(const std::vector<std::string>& log, const std::string& version) {
