@@ -1,6 +1,7 @@
 // The simulated XA loader on its own: what it answers on the wire to each kind of
 // line, what it does to its memory, and how it is entered without modem lines.
 
+#include "support/cargador_xa_en_linea.h"
 #include "tests/xa/xa_fixture.h"
 
 #include <deque>
@@ -8,30 +9,7 @@
 
 namespace {
 
-// The loader at 9600 8-N-1 on the simulated line, already started.
-struct LoaderOnLine {
-    SimPortFixture sim{SimUnit::Controller::XA, 0};
-    Tinterface_enlace* link = nullptr;
-
-    LoaderOnLine() {
-        link = &sim.open();
-        link->cambia_conf(9600, 8, 1, 'N', 0);
-        sim.unit->enterMode(SimUnit::Mode::XaLoader, sim.clock.now());
-    }
-    // Sends a line and returns everything the loader sent back until the given
-    // silence (idle polls of 50 ms).
-    std::string exchange(const std::string& line, int32_t silence = 20) {
-        const size_t mark = sim.unit->line().bytes().size();
-        link->enviar_datos_nenlace(sim.index, line);
-        (void)link->recibir_datos_nfisico(silence, std::string(2, '\x01')); // never matches
-        std::string back;
-        const auto bytes = sim.unit->line().bytes();
-        for (size_t i = mark; i < bytes.size(); ++i)
-            if (!bytes[i].fromHost)
-                back += static_cast<char>(bytes[i].value);
-        return back;
-    }
-};
+using LoaderOnLine = CargadorXaEnLinea;
 
 struct AnswerCase {
     const char* name;
