@@ -5,6 +5,7 @@
 #include "comms/nombres_puerto.h"
 #include "support/hex_records.h"
 #include "support/sim_fixture.h"
+#include "tests/headless/ejecutar_headless.h"
 #include "ui/headless/headless.h"
 
 #include <QCoreApplication>
@@ -61,22 +62,9 @@ protected:
         return *sim->unit;
     }
     int run(QStringList args) {
-        outText.clear();
-        errText.clear();
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        args.prepend(QStringLiteral("vtr900prog"));
         OpcionesHeadless o = opts;
         o.terminal = terminal;
-        const int rc = runHeadless(args, out, err, o);
-        out.flush();
-        err.flush();
-        // Nothing of the run may be left behind for the next one.
-        for (const auto& g : grupos_supev)
-            EXPECT_EQ(g.load(), nullptr);
-        for (const auto& p : puertos)
-            EXPECT_EQ(p.load(), nullptr);
-        return rc;
+        return ejecutar_headless(std::move(args), o, outText, errText);
     }
     QStringList outLines() const { return outText.split('\n', Qt::SkipEmptyParts); }
     QStringList errLines() const { return errText.split('\n', Qt::SkipEmptyParts); }

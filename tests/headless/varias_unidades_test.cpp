@@ -7,6 +7,7 @@
 #include "sim/puerto_simulado.h"
 #include "sim/unidad_simulada.h"
 #include "support/reloj_por_hilo.h"
+#include "tests/headless/ejecutar_headless.h"
 #include "ui/headless/headless.h"
 
 #include <QJsonArray>
@@ -82,22 +83,7 @@ protected:
         olvidar_unidades_por_nombre();
         reiniciar_estado_global();
     }
-    int run(QStringList args) {
-        outText.clear();
-        errText.clear();
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        args.prepend(QStringLiteral("vtr900prog"));
-        const int rc = runHeadless(args, out, err, opts);
-        out.flush();
-        err.flush();
-        // Nothing of any unit's run is left behind.
-        for (const auto& g : grupos_supev)
-            EXPECT_EQ(g.load(), nullptr);
-        for (const auto& p : puertos)
-            EXPECT_EQ(p.load(), nullptr);
-        return rc;
-    }
+    int run(QStringList args) { return ejecutar_headless(std::move(args), opts, outText, errText); }
     static SimUnit& named(const std::string& unit) {
         auto u = unidad_simulada_por_nombre(unit);
         EXPECT_TRUE(u) << unit;
