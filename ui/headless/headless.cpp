@@ -202,6 +202,11 @@ std::string controladorUnidad(const std::string& tipoVtr) {
         return "ARM";
     return {};
 }
+// The unit's column of the panel and the summary: its controller, or "-".
+QString textoTipo(const std::string& tipoVtr) {
+    const std::string c = controladorUnidad(tipoVtr);
+    return c.empty() ? QStringLiteral("-") : QString::fromStdString(c);
+}
 
 QString textoSegundos(double s) {
     const int total = static_cast<int>(s + 0.5);
@@ -426,12 +431,9 @@ private:
 
     // This unit's line of the panel, and the panel redrawn.
     void panelLocked(const QString& estado) {
-        const std::string& t = informe_.tipoUnidad;
-        const QString tipo = t == TIPO_VTR_ARM  ? QStringLiteral("ARM")
-                             : t == TIPO_VTR_XA ? QStringLiteral("XA")
-                                                : QStringLiteral("-");
-        c_.lineas[static_cast<size_t>(fila_)] =
-            prefijo_.leftJustified(anchoPrefijo_) + tipo.leftJustified(4) + estado;
+        c_.lineas[static_cast<size_t>(fila_)] = prefijo_.leftJustified(anchoPrefijo_) +
+                                                textoTipo(informe_.tipoUnidad).leftJustified(4) +
+                                                estado;
         dibujarPanelLocked(out_, c_);
     }
     void endProgressLocked() {
@@ -965,13 +967,10 @@ void tablaResumen(QTextStream& out, const std::vector<Informe>& informes) {
         return v.empty() ? QStringLiteral("-") : QString::fromStdString(v);
     };
     for (const Informe& i : informes) {
-        const QString tipo = i.tipoUnidad == TIPO_VTR_ARM  ? QStringLiteral("ARM")
-                             : i.tipoUnidad == TIPO_VTR_XA ? QStringLiteral("XA")
-                                                           : QStringLiteral("-");
         QString version = o(i.versionAntes);
         if (!i.versionDespues.empty() || (i.resultado != "found" && i.resultado != "no-unit"))
             version += QStringLiteral(" \u2192 ") + o(i.versionDespues);
-        filas.push_back({QString::fromStdString(i.puerto), tipo, version,
+        filas.push_back({QString::fromStdString(i.puerto), textoTipo(i.tipoUnidad), version,
                          QString::fromStdString(textoResultado(i)), textoSegundos(i.segundos)});
     }
     qsizetype a = 0, b = 0, c = 0, d = 0;
@@ -1278,7 +1277,6 @@ int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
             p.index = siguiente++;
         }
     }
-    const std::optional<PortArgument> port = ports.front();
 
     std::unique_ptr<QFile> traceFile;
     std::unique_ptr<QTextStream> traceFileStream;
@@ -1306,7 +1304,7 @@ int runHeadless(const QStringList& args, QTextStream& realOut, QTextStream& err,
     Compartido compartido;
     HeadlessLoader loader(out, err, trace, opciones.terminal && !json, parser.isSet(traceTimeOpt),
                           opciones, compartido);
-    const int rc = loader.run(*port, parser.value(fileOpt), statusOnly, image);
+    const int rc = loader.run(ports.front(), parser.value(fileOpt), statusOnly, image);
     if (json) {
         realOut << QJsonDocument(informeJson(loader.informe())).toJson(QJsonDocument::Compact)
                 << '\n';
