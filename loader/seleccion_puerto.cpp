@@ -96,23 +96,37 @@ void abrir_en_trabajador(Tmgrupo_superv& g, Tinterface_enlace& l, int idx) {
         li->portOpenDone(true);
 }
 
+// The worker of port index idx, created when there is none yet, set up to serve
+// that port for the listener (with requests of its own, or the window's).
+Tmgrupo_superv* trabajador_para(int idx, SupervisorListener* listener, bool propias) {
+    auto& slot = grupos_supev[static_cast<size_t>(idx)];
+    Tmgrupo_superv* g = slot.load();
+    if (!g) {
+        g = new Tmgrupo_superv();
+        slot.store(g);
+    }
+    g->peticiones_propias(propias);
+    g->fpcom.store(static_cast<uint8_t>(idx));
+    g->setListener(listener);
+    return g;
+}
+
+// The link object of port index idx, created when there is none yet.
+Tinterface_enlace* enlace_para(int idx) {
+    auto& slot = puertos[static_cast<size_t>(idx)];
+    Tinterface_enlace* l = slot.load();
+    if (!l) {
+        l = new Tinterface_enlace();
+        slot.store(l);
+    }
+    return l;
+}
+
 // A port of its own beside the others: nothing else is stopped or chosen.
 ResultadoSeleccion abrir_independiente(int nuevo, SupervisorListener* listener,
                                        const AccionesPuerto& acciones) {
-    const auto idx = static_cast<size_t>(nuevo);
-    Tmgrupo_superv* g = grupos_supev[idx].load();
-    if (!g) {
-        g = new Tmgrupo_superv();
-        grupos_supev[idx].store(g);
-    }
-    g->peticiones_propias(true);
-    g->fpcom.store(static_cast<uint8_t>(nuevo));
-    g->setListener(listener);
-    Tinterface_enlace* l = puertos[idx].load();
-    if (!l) {
-        l = new Tinterface_enlace();
-        puertos[idx].store(l);
-    }
+    Tmgrupo_superv* g = trabajador_para(nuevo, listener, true);
+    Tinterface_enlace* l = enlace_para(nuevo);
     if (l->error_open())
         return ResultadoSeleccion::FalloApertura;
     if (l->abierto())
@@ -181,15 +195,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
     llamar(acciones.procesarEventos);
     puerto_seleccionado.store(nuevo);
 
-    const auto idx = static_cast<size_t>(nuevo);
-    Tmgrupo_superv* g = grupos_supev[idx].load();
-    if (!g) {
-        g = new Tmgrupo_superv();
-        grupos_supev[idx].store(g);
-    }
-    g->peticiones_propias(false);
-    g->fpcom.store(static_cast<uint8_t>(nuevo));
-    g->setListener(listener);
+    Tmgrupo_superv* g = trabajador_para(nuevo, listener, false);
 
     // This port was given up a moment ago and its worker has not closed it yet: it
     // keeps it and monitors again. The port already belongs to the worker's thread.
@@ -204,11 +210,7 @@ ResultadoSeleccion seleccionar_puerto(int nuevo, SupervisorListener* listener,
     while (!g->esperar_cierre(TRAMO_ESPERA) || !g->esperar_tarea(TRAMO_ESPERA))
         llamar(acciones.procesarEventos);
 
-    Tinterface_enlace* l = puertos[idx].load();
-    if (!l) {
-        l = new Tinterface_enlace();
-        puertos[idx].store(l);
-    }
+    Tinterface_enlace* l = enlace_para(nuevo);
     ResultadoSeleccion r;
     if (!l->abierto() && !l->error_open()) {
         if (acciones.abrirEnTrabajador) {
