@@ -33,7 +33,14 @@ echo "== ThreadSanitizer build: $(($(date +%s) - start)) s"
 # every access made by the project's code stays checked. QProcess forks while a
 # test's own threads run (the pseudo-terminal bridge); by default ThreadSanitizer
 # kills such a child, which here only goes on to exec the program under test.
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 ignore_noninstrumented_modules=1 suppressions=$(pwd)/scripts/tsan.supp"
+# The suppressions are read by every instrumented process, including the program a
+# test starts as an unprivileged user: they are given from a world-readable copy,
+# since the checkout itself may sit in a folder only its owner can enter.
+supp=$(mktemp /tmp/vtr-tsan-supp.XXXXXX)
+trap 'rm -f "$supp"' EXIT
+cp scripts/tsan.supp "$supp"
+chmod 644 "$supp"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 ignore_noninstrumented_modules=1 suppressions=$supp"
 status=0
 start=$(date +%s)
 for a in $areas; do
